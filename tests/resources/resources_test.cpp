@@ -185,13 +185,13 @@ bool valid_utf8(std::string_view s) {
 }
 
 TEST(BuiltinPageTest, PagesCarryTheirTitlesTextsAndPlaceholders) {
-  struct PageSpec {
+  struct ExpectedPage {
     const char* name;
     const char* title;
     std::vector<std::string> texts;  // in order of appearance
     const char* placeholder;         // nullptr: none
   };
-  const PageSpec specs[] = {
+  const ExpectedPage pages[] = {
       {"success.html",
        "Nexmoor - Authentication Successful",
        {"Authentication Successful</h1>", "You've been successfully authenticated.",
@@ -216,17 +216,17 @@ TEST(BuiltinPageTest, PagesCarryTheirTitlesTextsAndPlaceholders) {
        nullptr},
   };
   const std::string font_sheet = "https://fonts.googleapis.com/css2?family=IBM+Plex+Mono";
-  for (const auto& spec : specs) {
-    SCOPED_TRACE(spec.name);
-    auto page = builtin_page(spec.name);
+  for (const auto& expected : pages) {
+    SCOPED_TRACE(expected.name);
+    auto page = builtin_page(expected.name);
     ASSERT_TRUE(page);
     EXPECT_TRUE(valid_utf8(*page));
     EXPECT_NE(page->find("<meta charset=\"utf-8\">"), std::string_view::npos);
-    EXPECT_EQ(count(*page, "<title>" + std::string(spec.title) + "</title>"), 1u);
+    EXPECT_EQ(count(*page, "<title>" + std::string(expected.title) + "</title>"), 1u);
     size_t body = page->find("<body>");
     ASSERT_NE(body, std::string_view::npos);
     size_t at = body;
-    for (const auto& text : spec.texts) {
+    for (const auto& text : expected.texts) {
       size_t found = page->find(text, at);
       EXPECT_NE(found, std::string_view::npos) << "missing or out of order: " << text;
       if (found != std::string_view::npos) {
@@ -234,10 +234,10 @@ TEST(BuiltinPageTest, PagesCarryTheirTitlesTextsAndPlaceholders) {
       }
     }
     // Placeholders: the page's own exactly once, no other.
-    if (spec.placeholder != nullptr) {
-      EXPECT_EQ(count(*page, spec.placeholder), 1u);
+    if (expected.placeholder != nullptr) {
+      EXPECT_EQ(count(*page, expected.placeholder), 1u);
     }
-    EXPECT_EQ(count(*page, "{{"), spec.placeholder != nullptr ? 1u : 0u);
+    EXPECT_EQ(count(*page, "{{"), expected.placeholder != nullptr ? 1u : 0u);
     // Styles inline; the font stylesheet (IBM Plex Mono and Inter) is the one outside address.
     EXPECT_EQ(count(*page, "<style>"), 1u);
     EXPECT_EQ(count(*page, "<link "), 1u);
