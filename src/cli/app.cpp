@@ -154,6 +154,13 @@ class Formatter : public CLI::Formatter {
 };
 
 void print_error(const Error& e) {
+  std::fflush(stdout);
+  std::fputs(format_error_report(e).c_str(), stderr);
+}
+
+}  // namespace
+
+std::string format_error_report(const Error& e) {
   std::string text = "Error: " + e.message() + "\n";
   const auto& causes = e.causes();
   if (!causes.empty()) {
@@ -162,11 +169,8 @@ void print_error(const Error& e) {
       text += causes.size() == 1 ? fmt::format("    {}\n", causes[i]) : fmt::format("    {}: {}\n", i, causes[i]);
     }
   }
-  std::fflush(stdout);
-  std::fputs(text.c_str(), stderr);
+  return text;
 }
-
-}  // namespace
 
 int run(int argc, char** argv) {
   Args args;
@@ -209,7 +213,9 @@ int run(int argc, char** argv) {
       }
       target = next;
     }
-    std::cout << target->help();
+    // App::help() would describe the selected "help" subcommand itself.
+    std::cout << app.get_formatter()->make_help(target, target == &app ? build::kProgramName : target->get_name(),
+                                                CLI::AppFormatMode::Normal);
     return kSuccess;
   }
 
