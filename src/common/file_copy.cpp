@@ -1,8 +1,9 @@
 #include "common/file_copy.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <sys/stat.h>
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
 #endif
@@ -63,7 +64,7 @@ void copy_steps(const fs::path& source, const fs::path& destination) {
   int err = injected("open");
   Fd in(err != 0 ? -1 : ::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (err != 0 || in.get() < 0) fail("Unable to open " + source.string(), err != 0 ? err : errno);
-  struct stat st{};
+  struct stat st {};
   if (::fstat(in.get(), &st) != 0) fail("Unable to stat " + source.string(), errno);
   if (!S_ISREG(st.st_mode)) fail(source.string() + " is not a regular file", EINVAL);
 

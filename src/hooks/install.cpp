@@ -1,6 +1,5 @@
 #include "hooks/install.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 
 #include <fmt/format.h>
 #include <spdlog/logger.h>
+#include <sys/stat.h>
 
 #include "cli/output.hpp"
 #include "common/build_info.hpp"
@@ -120,7 +120,7 @@ void install_provider_hooks(const ProviderFactory& factory, std::vector<InstallR
 }
 
 std::optional<std::vector<ProviderInfo>> pick_providers(const std::vector<ProviderInfo>& infos, const char* title,
-                                                       bool install_state) {
+                                                        bool install_state) {
   tui::MultiSelect<ProviderInfo> ms;
   ms.title = title;
   ms.hint = kPickerHint;
@@ -159,7 +159,8 @@ std::vector<std::string> parse_provider_ids(std::string_view providers, const st
   std::size_t start = 0;
   for (;;) {
     std::size_t comma = text.find(',', start);
-    std::string_view piece = trim(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    std::string_view piece =
+        trim(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
     if (!piece.empty()) ids.emplace_back(piece);
     if (comma == std::string_view::npos) break;
     start = comma + 1;
@@ -207,7 +208,8 @@ void install(const std::optional<std::string>& providers_text) {
       out("\n" + paint("No supported AI coding tools detected on this system.", Style::Yellow) + "\n");
       out("\nSupported tools and installation hints:\n");
       for (const auto& info : infos)
-        out(fmt::format("  {} - {}\n", info.display_name, info.install_hint.value_or("No installation hint available")));
+        out(fmt::format("  {} - {}\n", info.display_name,
+                        info.install_hint.value_or("No installation hint available")));
       throw Error("No tools detected. Please install a supported AI coding tool first.");
     }
     auto picked = pick_providers(infos, "Select AI coding tools to install hooks for:", false);
@@ -245,7 +247,8 @@ void uninstall_hooks() {
   }
   if (!any_installed) {
     if (any_detected) {
-      out("\n" + paint(fmt::format("No {} hooks are installed in any detected tools.", kProgram), Style::Yellow) + "\n");
+      out("\n" + paint(fmt::format("No {} hooks are installed in any detected tools.", kProgram), Style::Yellow) +
+          "\n");
       out("\nDetected tools (hooks not installed):\n");
       for (const auto& info : infos)
         if (info.detected) out(fmt::format("  {} - available but hooks not installed\n", info.display_name));

@@ -41,7 +41,8 @@ PickerLayout picker_layout(int width, int height, std::size_t item_count, const 
   int inner_end = inner_y + inner_h;
   l.status_y = y;
   for (int i = 0; i < status_n && y < inner_end; ++i, ++y) {
-    if (static_cast<std::size_t>(i) < status_lines.size()) l.status_lines.push_back(status_lines[static_cast<std::size_t>(i)]);
+    if (static_cast<std::size_t>(i) < status_lines.size())
+      l.status_lines.push_back(status_lines[static_cast<std::size_t>(i)]);
   }
   l.hint_y = y;
   for (std::size_t i = 0; i < hint_lines.size() && y < inner_end; ++i, ++y) l.hint_lines.push_back(hint_lines[i]);
@@ -52,8 +53,10 @@ std::size_t scroll_offset(std::size_t offset, std::size_t cursor, std::size_t ro
   if (rows == 0) return 0;
   if (cursor < offset) offset = cursor;
   if (cursor >= offset + rows) offset = cursor + 1 - rows;
-  if (item_count >= rows) offset = std::min(offset, item_count - rows);
-  else offset = 0;
+  if (item_count >= rows)
+    offset = std::min(offset, item_count - rows);
+  else
+    offset = 0;
   return offset;
 }
 

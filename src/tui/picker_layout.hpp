@@ -16,11 +16,11 @@ inline constexpr std::size_t kMaxVisibleRows = 15;
 
 struct PickerLayout {
   Rect box;
-  Rect list;                             // list rows
-  int status_y = 0;                      // first row of the status area
+  Rect list;                              // list rows
+  int status_y = 0;                       // first row of the status area
   std::vector<std::string> status_lines;  // wrapped status (drawn lines only)
   int hint_y = 0;
-  std::vector<std::string> hint_lines;   // wrapped hint (drawn lines only)
+  std::vector<std::string> hint_lines;  // wrapped hint (drawn lines only)
 };
 
 // Lays the picker out in a screen of `width` × `height`. `status` is only used by

@@ -3,13 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
+
+#include <sys/ioctl.h>
 
 #include "common/error.hpp"
 
@@ -58,8 +59,8 @@ std::optional<Event> decode_csi(std::string& buffer, bool final) {
   std::size_t i = 2;
   while (i < buffer.size()) {
     auto c = static_cast<unsigned char>(buffer[i]);
-    if (c >= 0x40 && c <= 0x7E) break;             // final byte
-    if (c < 0x20 || c > 0x3F) {                    // not a parameter/intermediate byte
+    if (c >= 0x40 && c <= 0x7E) break;  // final byte
+    if (c < 0x20 || c > 0x3F) {         // not a parameter/intermediate byte
       return take(buffer, i, Event{Event::Kind::Other, {}});
     }
     ++i;
@@ -188,17 +189,17 @@ sigset_t term_signal_set() {
 void install_handlers() {
   for (std::size_t i = 0; i < kSignalCount; ++i) {
     g_installed[i] = false;
-    struct sigaction old{};
+    struct sigaction old {};
     if (sigaction(kTermSignals[i], nullptr, &old) != 0) continue;
     // A signal the process ignores stays ignored (nohup and the like).
     if (old.sa_handler == SIG_IGN) continue;
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = on_terminate_signal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
     if (sigaction(kTermSignals[i], &sa, &g_old_actions[i]) == 0) g_installed[i] = true;
   }
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_winch_signal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
@@ -245,7 +246,7 @@ Session::Session() {
     own_out_fd_ = true;
   }
 
-  struct termios saved{};
+  struct termios saved {};
   if (tcgetattr(in_fd_, &saved) != 0) {
     int err = errno;
     if (own_out_fd_) ::close(out_fd_);
@@ -308,7 +309,7 @@ Session::~Session() {
 }
 
 void Session::query_size() {
-  struct winsize ws{};
+  struct winsize ws {};
   if (ioctl(out_fd_, TIOCGWINSZ, &ws) == 0 || ioctl(in_fd_, TIOCGWINSZ, &ws) == 0) {
     if (ws.ws_col > 0) width_ = ws.ws_col;
     if (ws.ws_row > 0) height_ = ws.ws_row;

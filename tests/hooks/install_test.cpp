@@ -1,12 +1,11 @@
 // install -p, install and uninstall-hooks outside a terminal, and list, through the
 // built executable with a private home.
 
-#include <sys/stat.h>
-
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/testutil.hpp"
 
@@ -58,29 +57,58 @@ struct ProvidersCase {
   std::vector<std::string> tools;  // detected assistants
   std::string providers;
   int status;
-  std::string out;  // exact standard output
-  std::string err;  // exact standard error
+  std::string out;                  // exact standard output
+  std::string err;                  // exact standard error
   std::vector<std::string> hooked;  // files (under home) that must name a callback afterwards
 };
 
 TEST(InstallProvidersTest, Table) {
   const std::string banner = "stelvane 1.0.8\n";
   const ProvidersCase cases[] = {
-      {"all takes the detected tools in registry order", {".cursor", ".claude"}, "all", 0,
-       banner + claude_lines() + cursor_lines() + kDone, "", {".claude/settings.json", ".cursor/hooks.json"}},
-      {"ALL in capitals with spaces", {".claude"}, "  ALL ", 0, banner + claude_lines() + kDone, "",
-       {".claude/settings.json"}},
-      {"pieces are trimmed, empty pieces dropped", {".claude", ".cursor"}, "claude-code, ,cursor ", 0,
-       banner + claude_lines() + cursor_lines() + kDone, "", {".claude/settings.json", ".cursor/hooks.json"}},
-      {"named order is kept and repeats are processed twice", {".claude", ".cursor"}, "cursor,claude-code,cursor", 0,
-       banner + cursor_lines() + claude_lines() + cursor_lines() + kDone, "",
+      {"all takes the detected tools in registry order",
+       {".cursor", ".claude"},
+       "all",
+       0,
+       banner + claude_lines() + cursor_lines() + kDone,
+       "",
        {".claude/settings.json", ".cursor/hooks.json"}},
-      {"an undetected tool named explicitly is installed", {}, "codex", 0,
-       banner + ok_line("OpenAI Codex CLI", "notify") + kDone, "", {".codex/config.toml"}},
+      {"ALL in capitals with spaces",
+       {".claude"},
+       "  ALL ",
+       0,
+       banner + claude_lines() + kDone,
+       "",
+       {".claude/settings.json"}},
+      {"pieces are trimmed, empty pieces dropped",
+       {".claude", ".cursor"},
+       "claude-code, ,cursor ",
+       0,
+       banner + claude_lines() + cursor_lines() + kDone,
+       "",
+       {".claude/settings.json", ".cursor/hooks.json"}},
+      {"named order is kept and repeats are processed twice",
+       {".claude", ".cursor"},
+       "cursor,claude-code,cursor",
+       0,
+       banner + cursor_lines() + claude_lines() + cursor_lines() + kDone,
+       "",
+       {".claude/settings.json", ".cursor/hooks.json"}},
+      {"an undetected tool named explicitly is installed",
+       {},
+       "codex",
+       0,
+       banner + ok_line("OpenAI Codex CLI", "notify") + kDone,
+       "",
+       {".codex/config.toml"}},
       {"only commas", {".claude"}, ",, ,", 1, "", "Error: No provider IDs specified\n", {}},
       {"empty value", {".claude"}, "", 1, "", "Error: No provider IDs specified\n", {}},
-      {"ids are case-sensitive", {".claude", ".cursor"}, "claude-code,Cursor", 1, "",
-       "Error: Unknown provider ID: Cursor\n", {}},
+      {"ids are case-sensitive",
+       {".claude", ".cursor"},
+       "claude-code,Cursor",
+       1,
+       "",
+       "Error: Unknown provider ID: Cursor\n",
+       {}},
       {"all with nothing detected", {}, "all", 1, "", "Error: No supported AI coding tools detected\n", {}},
   };
   for (const auto& c : cases) {
@@ -170,13 +198,13 @@ TEST(PlaceExecutableTest, ReplacesAnOldCopyByRenameWithTheBuiltModeAndNoLeftover
   fs::create_directories(m.sb.bin_dir());
   write_file(m.exe(), "old binary");
   chmod(m.exe().c_str(), 0700);
-  struct stat before{};
+  struct stat before {};
   ASSERT_EQ(stat(m.exe().c_str(), &before), 0);
   RunResult r = m.run({"-v", "install", "-p", "cursor"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(read_file(m.exe()), read_file(exe_path()));
   EXPECT_EQ(file_mode(m.exe()), file_mode(exe_path()));
-  struct stat after{};
+  struct stat after {};
   ASSERT_EQ(stat(m.exe().c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino) << "a new file renamed into place, not rewritten in place";
   const std::string dest = m.exe().string();
@@ -205,7 +233,7 @@ TEST(PlaceExecutableTest, SymlinkAtTheDestinationIsReplacedAndItsTargetLeftAlone
 TEST(PlaceExecutableTest, RunningTheInstalledCopyCopiesNothing) {
   Machine m;
   ASSERT_EQ(m.run({"install", "-p", "cursor"}).status, 0);
-  struct stat before{};
+  struct stat before {};
   ASSERT_EQ(stat(m.exe().c_str(), &before), 0);
   RunOptions o;
   o.cwd = m.sb.home();
@@ -213,7 +241,7 @@ TEST(PlaceExecutableTest, RunningTheInstalledCopyCopiesNothing) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("already installed at " + m.exe().string()), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("copied to"), std::string::npos) << r.err;
-  struct stat after{};
+  struct stat after {};
   ASSERT_EQ(stat(m.exe().c_str(), &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino);
 }
@@ -241,7 +269,8 @@ struct NothingCase {
 
 TEST(UninstallHooksTest, NothingInstalled) {
   const NothingCase cases[] = {
-      {"tools detected", {".claude", ".cursor"},
+      {"tools detected",
+       {".claude", ".cursor"},
        "\nNo stelvane hooks are installed in any detected tools.\n\nDetected tools (hooks not installed):\n"
        "  Claude Code - available but hooks not installed\n  Cursor - available but hooks not installed\n"
        "Nothing to uninstall.\n"},
@@ -271,7 +300,10 @@ TEST(ListTest, Table) {
   }() + "\n";
   const ListCase cases[] = {
       {"not detected", {}, {}, ""},
-      {"detected, empty settings", {{".claude/settings.json", "{}\n"}}, {}, title + "  Status : no hooks installed\n\n"},
+      {"detected, empty settings",
+       {{".claude/settings.json", "{}\n"}},
+       {},
+       title + "  Status : no hooks installed\n\n"},
       {"detected, settings missing", {}, {".claude"}, ""},
       {"detected with our hook and another tool's",
        {{".claude/settings.json",
@@ -308,8 +340,8 @@ TEST(ListTest, NoAssistantsGivesSevenSectionsWithStatusAndHint) {
   Machine m(false, {});
   RunResult r = m.run({"list"});
   EXPECT_EQ(r.status, 0);
-  const char* titles[] = {" Claude Code (claude-code) ", " Cursor (cursor) ", " Gemini CLI (gemini-cli) ",
-                          " OpenAI Codex CLI (codex) ", " OpenCode (opencode) ", " OpenClaw (openclaw) ",
+  const char* titles[] = {" Claude Code (claude-code) ",   " Cursor (cursor) ",     " Gemini CLI (gemini-cli) ",
+                          " OpenAI Codex CLI (codex) ",    " OpenCode (opencode) ", " OpenClaw (openclaw) ",
                           " GitHub Copilot CLI (copilot) "};
   std::size_t pos = 0;
   for (const char* t : titles) {

@@ -2,10 +2,10 @@
 
 #include <signal.h>
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/testutil.hpp"
 #include "support/tmux.hpp"

@@ -1,9 +1,9 @@
 // uninstall-all through the built executable with a private home.
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/testutil.hpp"
 
@@ -44,8 +44,8 @@ TEST(UninstallAllTest, ConfirmationAnswers) {
     const char* input;
     bool proceeds;
   };
-  for (Case c : {Case{"YES\n", true}, Case{"  y \n", true}, Case{"yes", true}, Case{"n\n", false},
-                 Case{"\n", false}, Case{"", false}, Case{"yess\n", false}, Case{"sure\n", false}}) {
+  for (Case c : {Case{"YES\n", true}, Case{"  y \n", true}, Case{"yes", true}, Case{"n\n", false}, Case{"\n", false},
+                 Case{"", false}, Case{"yess\n", false}, Case{"sure\n", false}}) {
     SCOPED_TRACE(std::string("answer ") + c.input);
     Machine m;
     RunResult r = m.run({"uninstall-all"}, c.input);
@@ -77,7 +77,9 @@ TEST(UninstallAllTest, YesAsksNothingAndRemovesEverything) {
       "Cursor               preToolUse           [SUCCESS]\n"
       "Cursor               beforeSubmitPrompt   [SUCCESS]\n"
       "Cursor               afterAgentResponse   [SUCCESS]\n"
-      "Binary removed: " + m.exe().string() + "\n"
+      "Binary removed: " +
+      m.exe().string() +
+      "\n"
       "Configuration removed.\n"
       "Data directory removed (debug logs, upgrade state).\n"
       "\nFull cleanup complete.\n";

@@ -2,13 +2,13 @@
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -39,8 +39,10 @@ std::string unique_socket() {
 std::string shell_quote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }

@@ -2,10 +2,10 @@
 // Running the built executable inside a real terminal: a private tmux server (its
 // own socket) with one pane, keys sent to it and the screen read back.
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "support/testutil.hpp"
 

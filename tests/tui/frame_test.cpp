@@ -1,9 +1,9 @@
 #include "tui/frame.hpp"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace stelvane::tui {
 namespace {

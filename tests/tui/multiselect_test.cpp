@@ -1,9 +1,9 @@
 #include "tui/components/multiselect.hpp"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tui/components_test_util.hpp"
 #include "tui/keys.hpp"
@@ -49,8 +49,7 @@ TEST(MultiSelectStateTest, KeySequences) {
       {"ctrl-a then space unselects the cursor row", {"ctrl-a", "space"}, 0, {2}, "", O::Pending},
       {"enter with a selection confirms", {"ctrl-a", "enter"}, 0, {0, 2}, "", O::Confirmed},
       {"enter with nothing selected shows the status", {"space", "enter"}, 0, {}, msg, O::Pending},
-      {"the status stays on enter and unrelated keys", {"space", "enter", "x", "enter", "tab"}, 0, {}, msg,
-       O::Pending},
+      {"the status stays on enter and unrelated keys", {"space", "enter", "x", "enter", "tab"}, 0, {}, msg, O::Pending},
       {"the next navigation removes the status", {"space", "enter", "down"}, 1, {}, "", O::Pending},
       {"space removes the status", {"space", "enter", "space"}, 0, {0}, "", O::Pending},
       {"ctrl-a removes the status", {"space", "enter", "ctrl-a"}, 0, {0, 2}, "", O::Pending},
@@ -136,7 +135,8 @@ TEST(MultiSelectFrameTest, StatusMessageAppearsBetweenListAndHint) {
   // A status longer than a line adds its lines to the box height.
   Frame narrow = draw_multi_select(v, st, scroll, 40, 24);
   auto nrows = testframe::non_empty_rows(narrow);
-  EXPECT_EQ(nrows.size(), 4u + wrap_text(kAtLeastOneMessage, 22).size() + wrap_text(kMultiSelectDefaultHint, 22).size() + 3u);
+  EXPECT_EQ(nrows.size(),
+            4u + wrap_text(kAtLeastOneMessage, 22).size() + wrap_text(kMultiSelectDefaultHint, 22).size() + 3u);
 }
 
 TEST(MultiSelectFrameTest, TwentyRowsScrollWithTheCursor) {

@@ -1,9 +1,9 @@
 #include "tui/components/select.hpp"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tui/components_test_util.hpp"
 #include "tui/keys.hpp"

@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "common/error.hpp"
 #include "tui/keys.hpp"

@@ -61,7 +61,8 @@ Frame draw_multi_select(const MultiSelectView& view, const MultiSelectState& sta
     const MultiSelectRow& row = view.rows[i];
     bool on_cursor = i == state.cursor();
     Style style = !row.selectable ? t.unavailable_row : on_cursor ? t.cursor_row : t.normal_row;
-    std::string text = std::string(on_cursor ? ">" : " ") + " " + (state.is_selected(i) ? "[x]" : "[ ]") + " " + row.label;
+    std::string text =
+        std::string(on_cursor ? ">" : " ") + " " + (state.is_selected(i) ? "[x]" : "[ ]") + " " + row.label;
     f.put(l.list.x, l.list.y + static_cast<int>(r), text, style, l.list.width);
   }
   for (std::size_t i = 0; i < l.status_lines.size(); ++i)
@@ -79,9 +80,7 @@ std::optional<std::vector<std::size_t>> multi_select_rows(const MultiSelectView&
   run_component([&](int w, int h) { return draw_multi_select(view, state, scroll, w, h); },
                 [&](const Key& key) {
                   switch (state.handle(key)) {
-                    case MultiSelectState::Outcome::Confirmed:
-                      result = state.selection();
-                      return true;
+                    case MultiSelectState::Outcome::Confirmed: result = state.selection(); return true;
                     case MultiSelectState::Outcome::Cancelled: return true;
                     case MultiSelectState::Outcome::Pending: return false;
                   }

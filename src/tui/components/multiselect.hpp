@@ -37,7 +37,7 @@ struct MultiSelectView {
   std::string title;
   std::optional<std::string> footer;
   std::optional<std::string> hint;  // default kMultiSelectDefaultHint
-  bool at_least_one = false;         // refuse to confirm an empty selection
+  bool at_least_one = false;        // refuse to confirm an empty selection
 };
 
 template <class T>

@@ -83,9 +83,7 @@ std::optional<std::uint64_t> select(const Select& select) {
   run_component([&](int w, int h) { return draw_select(select, state, scroll, w, h); },
                 [&](const Key& key) {
                   switch (state.handle(key)) {
-                    case SelectState::Outcome::Chosen:
-                      result = select.items[state.cursor()].value;
-                      return true;
+                    case SelectState::Outcome::Chosen: result = select.items[state.cursor()].value; return true;
                     case SelectState::Outcome::Cancelled: return true;
                     case SelectState::Outcome::Pending: return false;
                   }

@@ -16,8 +16,8 @@ namespace stelvane::tui {
 
 struct SelectItem {
   std::string label;
-  std::uint64_t value = 0;              // returned when the item is chosen
-  std::optional<char32_t> hot_key;      // matched ignoring ASCII letter case
+  std::uint64_t value = 0;          // returned when the item is chosen
+  std::optional<char32_t> hot_key;  // matched ignoring ASCII letter case
   bool selectable = true;
 };
 
