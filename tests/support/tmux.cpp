@@ -48,10 +48,13 @@ std::string shell_quote(const std::string& s) {
 }
 
 Tmux::Tmux(const Sandbox& sandbox, const std::vector<std::string>& args, int width, int height)
+    : Tmux(sandbox, exe_path(), args, width, height) {}
+
+Tmux::Tmux(const Sandbox& sandbox, const fs::path& program, const std::vector<std::string>& args, int width, int height)
     : socket_(unique_socket()), target_("t") {
   std::string cmd = "env -i";
   for (const auto& [k, v] : sandbox.env()) cmd += " " + shell_quote(k + "=" + v);
-  cmd += " TERM=screen " + shell_quote(exe_path().string());
+  cmd += " TERM=screen " + shell_quote(program.string());
   for (const auto& a : args) cmd += " " + shell_quote(a);
   std::string script = "echo READY; read go; " + cmd +
                        "; echo \"EXIT:$?\"; printf 'TYPE: '; read line; echo \"GOT:$line\"; "

@@ -2,6 +2,7 @@
 // Running the built executable inside a real terminal: a private tmux server (its
 // own socket) with one pane, keys sent to it and the screen read back.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ class Tmux {
   // input it echoes back as "GOT:<line>" followed by the terminal's `stty -a`
   // settings, so tests can check that the terminal works normally again.
   Tmux(const Sandbox& sandbox, const std::vector<std::string>& args, int width = 100, int height = 30);
+  // The same with another program than the built executable.
+  Tmux(const Sandbox& sandbox, const fs::path& program, const std::vector<std::string>& args, int width = 100,
+       int height = 30);
   // Kills the server.
   ~Tmux();
   Tmux(const Tmux&) = delete;
