@@ -44,11 +44,19 @@ const FileCase kCases[] = {
      .after = R"({"hooks": {"PreToolUse": [{"matcher": "*", "hooks": [)" + ours() + "]}]}}",
      .warnings = {"PreToolUse already exist in @FILE@"}},
     {.name = "ForeignMembersSurviveInstallAndUninstall",
-     .before = R"({"permissions": {"allow": ["Bash(ls)"], "deny": []}, "model": "opus",
+     .before = R"({"permissions": {"allow": ["Bash:ls"], "deny": []}, "model": "opus",
         "hooks": {"Stop": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/audit", "x": {"b": 1, "a": 2}}], "note": "keep"}]}})",
      .steps = {{S::Install, "Stop"}, {S::Uninstall, "Stop"}},
-     .after = R"({"model": "opus", "permissions": {"allow": ["Bash(ls)"], "deny": []},
-        "hooks": {"Stop": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/audit", "x": {"a": 2, "b": 1}}], "note": "keep"}]}})"},
+     .after = R"({"model": "opus", "permissions": {"allow": ["Bash:ls"], "deny": []
+}
+, "hooks" : {
+  "Stop" : [ {
+    "matcher" : "*",
+    "hooks" : [ {"type" : "command", "command" : "/opt/audit", "x" : {"a" : 2, "b" : 1}} ],
+    "note" : "keep"
+  } ]
+}
+})"},
     {.name = "RootNotAnObject",
      .before = "[1, 2]",
      .steps = {{S::Install, "PreToolUse"}},
@@ -111,8 +119,9 @@ const FileCase kCases[] = {
     {.name = "UninstallOfMissingFileFails",
      .before = std::nullopt,
      .steps = {{S::Uninstall, "Stop"}},
-     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory"}},
-};
+     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory (os error 2)"}},
+}
+;
 
 class ClaudeCodeFile : public ProviderEnv, public ::testing::WithParamInterface<FileCase> {};
 
@@ -121,20 +130,23 @@ TEST_P(ClaudeCodeFile, Case) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ClaudeCodeFile, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& p) { return p.param.name; });
 
 class ClaudeCode : public ProviderEnv {};
 
 TEST_F(ClaudeCode, NewFileIsWrittenInTheProgramsLayout) {
   auto provider = create("claude-code");
   provider->install_hook("PreToolUse");
-  const std::string expected = "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\n        \"hooks\": [\n          {\n"
-                               "            \"command\": \"" + exe().string() + " claude-callback\",\n"
-                               "            \"type\": \"command\"\n          }\n        ],\n"
-                               "        \"matcher\": \"*\"\n      }\n    ]\n  }\n}";
+  const std::string expected =
+      "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\n        \"hooks\": [\n          {\n"
+      "            \"command\": \"" +
+      exe().string() +
+      " claude-callback\",\n"
+      "            \"type\": \"command\"\n          }\n        ],\n"
+      "        \"matcher\": \"*\"\n      }\n    ]\n  }\n}";
   EXPECT_EQ(read_file(home() / ".claude" / "settings.json"), expected);
-  EXPECT_EQ(logged("info"), (std::vector<std::string>{"Installing PreToolUse in " +
-                                                      (home() / ".claude" / "settings.json").string()}));
+  EXPECT_EQ(logged("info"),
+            (std::vector<std::string>{"Installing PreToolUse in " + (home() / ".claude" / "settings.json").string()}));
 }
 
 TEST_F(ClaudeCode, ListShowsEveryCommandUnderItsGroupMatcher) {
