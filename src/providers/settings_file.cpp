@@ -7,6 +7,7 @@
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
 #include "common/fileio.hpp"
+#include "providers/assistants.hpp"
 
 namespace stelvane::providers::settings_file {
 
@@ -101,7 +102,7 @@ bool runs_program(std::string_view command) {
   size_t end = begin;
   while (end < command.size() && !is_space(command[end])) ++end;
   const std::string_view word = command.substr(begin, end - begin);
-  return !word.empty() && word.ends_with("stelvane");
+  return !word.empty() && word.ends_with(kProgram);
 }
 
 }  // namespace stelvane::providers::settings_file

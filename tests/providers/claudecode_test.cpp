@@ -32,7 +32,8 @@ const FileCase kCases[] = {
      .steps = {{S::Install, "PreToolUse"}},
      .after = R"({"hooks": {"PreToolUse": [
         {"matcher": "Bash", "hooks": [{"type": "command", "command": "/opt/guard check"}]},
-        {"matcher": "*", "hooks": [)" + ours() + R"(, {"type": "command", "command": "/opt/audit log", "timeout": 5}]}]}})"},
+        {"matcher": "*", "hooks": [)" +
+              ours() + R"(, {"type": "command", "command": "/opt/audit log", "timeout": 5}]}]}})"},
     {.name = "WildcardGroupComesFirstWhenMissing",
      .before = R"({"hooks": {"Stop": [{"matcher": "Bash", "hooks": []}, "junk", {"matcher": 3}]}})",
      .steps = {{S::Install, "Stop"}},
@@ -72,7 +73,8 @@ const FileCase kCases[] = {
     {.name = "WildcardHooksNotAnArray",
      .before = R"({"hooks": {"PreToolUse": [{"matcher": "*", "hooks": "none"}]}})",
      .steps = {{S::Install, "PreToolUse"}},
-     .error = ExpectedError{"Unable to update @FILE@", "Expected 'hooks' array in wildcard matcher for PreToolUse in @FILE@"}},
+     .error = ExpectedError{"Unable to update @FILE@",
+                            "Expected 'hooks' array in wildcard matcher for PreToolUse in @FILE@"}},
     {.name = "InvalidJson",
      .before = R"({"hooks": )",
      .steps = {{S::Install, "PreToolUse"}},
@@ -109,7 +111,9 @@ const FileCase kCases[] = {
     {.name = "UninstallWarnings",
      .before = R"({"hooks": {"Stop": [{"matcher": "Bash", "hooks": []}], "PreToolUse": [{"matcher": "*"}],
         "UserPromptSubmit": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/x"}]}]}})",
-     .steps = {{S::Uninstall, "Stop"}, {S::Uninstall, "PreToolUse"}, {S::Uninstall, "UserPromptSubmit"},
+     .steps = {{S::Uninstall, "Stop"},
+               {S::Uninstall, "PreToolUse"},
+               {S::Uninstall, "UserPromptSubmit"},
                {S::Uninstall, "Notification"}},
      .after = R"({"hooks": {"Stop": [{"matcher": "Bash", "hooks": []}], "PreToolUse": [{"matcher": "*"}],
         "UserPromptSubmit": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/x"}]}]}})",
@@ -120,8 +124,7 @@ const FileCase kCases[] = {
      .before = std::nullopt,
      .steps = {{S::Uninstall, "Stop"}},
      .error = ExpectedError{"Unable to read @FILE@", "No such file or directory (os error 2)"}},
-}
-;
+};
 
 class ClaudeCodeFile : public ProviderEnv, public ::testing::WithParamInterface<FileCase> {};
 

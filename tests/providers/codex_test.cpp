@@ -11,7 +11,7 @@ struct CodexCase {
   std::string name;
   std::optional<std::string> before = std::nullopt;  // nullopt: no file
   bool directory = true;
-  std::vector<std::string> steps;    // "install" / "uninstall"
+  std::vector<std::string> steps;                   // "install" / "uninstall"
   std::optional<std::string> after = std::nullopt;  // exact text
   std::optional<ExpectedError> error = std::nullopt;
   std::vector<std::string> warnings = {};
@@ -118,8 +118,7 @@ TEST_P(CodexFile, Case) {
   EXPECT_EQ(logged("warning"), warnings);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CodexFile, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, CodexFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Codex : public ProviderEnv {};
 

@@ -68,8 +68,7 @@ TEST_P(CopilotFile, Case) {
   run_file_case(*this, {"copilot", work() / ".github" / "hooks" / "hooks.json"}, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CopilotFile, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, CopilotFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Copilot : public ProviderEnv {};
 

@@ -84,8 +84,7 @@ class CursorFile : public ProviderEnv, public ::testing::WithParamInterface<File
 
 TEST_P(CursorFile, Case) { run_file_case(*this, {"cursor", home() / ".cursor" / "hooks.json"}, GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CursorFile, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, CursorFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Cursor : public ProviderEnv {};
 

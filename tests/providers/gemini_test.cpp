@@ -74,8 +74,7 @@ class GeminiFile : public ProviderEnv, public ::testing::WithParamInterface<File
 
 TEST_P(GeminiFile, Case) { run_file_case(*this, {"gemini-cli", home() / ".gemini" / "settings.json"}, GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GeminiFile, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, GeminiFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Gemini : public ProviderEnv {};
 

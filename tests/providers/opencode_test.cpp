@@ -68,8 +68,7 @@ TEST_P(OpenCodeFile, Case) {
   run_file_case(*this, {"opencode", root() / "xdg-config" / "opencode" / "opencode.json"}, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OpenCodeFile, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, OpenCodeFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class OpenCode : public ProviderEnv {};
 

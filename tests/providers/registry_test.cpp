@@ -181,8 +181,7 @@ TEST_P(Detection, Case) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Detection, ::testing::ValuesIn(kDetection),
-                         [](const auto& p) { return p.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, Detection, ::testing::ValuesIn(kDetection), [](const auto& p) { return p.param.name; });
 
 TEST_F(Registry, DetectFindsTheProgramsHooksAndForgivesBrokenFiles) {
   const auto* claude = providers::find_factory("claude-code");
