@@ -60,10 +60,16 @@ Tmux::Tmux(const Sandbox& sandbox, const fs::path& program, const std::vector<st
                        "; echo \"EXIT:$?\"; printf 'TYPE: '; read line; echo \"GOT:$line\"; "
                        "for f in echo icanon isig; do stty -a | grep -qE \"(^|[ ;])$f([ ;]|$)\" && printf '%s ' $f "
                        "|| printf '%s ' -$f; done; echo FLAGS; exec sleep 600";
+  // The server also goes away when the test process dies without running the
+  // destructor (a crash, a time-out kill), whatever the pane is doing then. The
+  // watcher is detached from the pane's shell, whose only child stays the program.
+  script = "((while kill -0 " + std::to_string(getpid()) + " 2>/dev/null; do sleep 1; done; tmux -L " + socket_ +
+           " kill-server) >/dev/null 2>&1 </dev/null &); " + script;
   RunResult r = tmux({"new-session", "-d", "-s", target_, "-x", std::to_string(width), "-y", std::to_string(height),
                       "/bin/sh -c " + shell_quote(script)});
   if (r.status != 0) ADD_FAILURE() << "tmux new-session failed: " << r.err;
   tmux({"set-option", "-t", target_, "remain-on-exit", "on"});
+  socket_path_ = pane_value("#{socket_path}");
   // Record everything the pane's programs write, then let the program start.
   wait_for("READY");
   output_file_ = sandbox.root() / ("tmux-output-" + socket_);
@@ -73,7 +79,14 @@ Tmux::Tmux(const Sandbox& sandbox, const fs::path& program, const std::vector<st
 
 std::string Tmux::output() const { return fs::exists(output_file_) ? read_file(output_file_) : std::string(); }
 
-Tmux::~Tmux() { tmux({"kill-server"}); }
+Tmux::~Tmux() {
+  tmux({"kill-server"});
+  // The server leaves its socket file behind.
+  if (!socket_path_.empty()) {
+    std::error_code ec;
+    fs::remove(socket_path_, ec);
+  }
+}
 
 std::vector<std::string> Tmux::tmux_argv(std::vector<std::string> args) const {
   std::vector<std::string> argv{"tmux", "-L", socket_, "-f", "/dev/null"};
@@ -88,11 +101,13 @@ RunResult Tmux::tmux(std::vector<std::string> args) const {
 }
 
 void Tmux::keys(const std::vector<std::string>& names) {
-  for (const auto& n : names) {
-    tmux({"send-keys", "-t", target_, n});
-    // One key per write, as typed: the program must not receive several keys
-    // merged with an escape sequence.
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    tmux({"send-keys", "-t", target_, names[i]});
+    // A lone ESC followed at once by more bytes reads as one sequence; give the
+    // program time to take it as the Esc key before the next key arrives. Other
+    // keys may arrive together: they are decoded one by one.
+    if ((names[i] == "Escape" || names[i] == "C-[") && i + 1 < names.size())
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
 }
 

@@ -38,8 +38,10 @@ class Tmux {
   // The visible screen, one string per row joined by newlines.
   std::string screen();
   // Waits until the screen contains `needle`; returns the screen (or, after the
-  // timeout, the last screen with a diagnostic prefix, failing the test).
-  std::string wait_for(const std::string& needle, double timeout_seconds = 10);
+  // timeout, the last screen with a diagnostic prefix, failing the test). The
+  // generous default only matters on a loaded machine: a passing wait returns as
+  // soon as the text is there.
+  std::string wait_for(const std::string& needle, double timeout_seconds = 30);
   // A tmux format value of the pane (e.g. "#{alternate_on}").
   std::string pane_value(const std::string& format);
   // Resizes the window (the program gets SIGWINCH).
@@ -56,6 +58,7 @@ class Tmux {
   RunResult tmux(std::vector<std::string> args) const;
 
   std::string socket_;
+  std::string socket_path_;
   std::string target_;
   fs::path output_file_;
 };
