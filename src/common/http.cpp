@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "common/error.hpp"
-#include "common/build_info.hpp"
+#include "resources/resources.hpp"
 
 namespace stelvane::common::http {
 
@@ -161,21 +161,10 @@ std::string describe(httplib::Error error, const Target& target, const httplib::
   }
 }
 
-// Temporary until the shared resources module lands.
-std::string placeholder_user_agent() {
-  return std::string(build::kProgramName) + "/" + build::kVersion + " (" + build::kOsName + "; " +
-         build::kArchName + ")";
-}
-
 std::string timeout_message(std::chrono::milliseconds timeout) {
   auto ms = timeout.count();
   if (ms % 1000 == 0) return "Request timed out after " + std::to_string(ms / 1000) + "s";
   return "Request timed out after " + std::to_string(ms) + "ms";
-}
-
-const std::string& user_agent() {
-  static const std::string value = placeholder_user_agent();
-  return value;
 }
 
 // One exchange with one server; `deadline` bounds all of it.
@@ -220,7 +209,7 @@ Response send_once(const std::string& method, const std::string& url, const Head
     if (iequals(name, "User-Agent")) has_agent = true;
     req.headers.emplace(name, value);
   }
-  if (!has_agent) req.headers.emplace("User-Agent", user_agent());
+  if (!has_agent) req.headers.emplace("User-Agent", std::string(resources::user_agent()));
   req.body = body;
 
   httplib::Result result = client->send(req);
