@@ -1,20 +1,21 @@
 #include "common/http.hpp"
 
 #include <httplib.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <boost/url/parse.hpp>
-#include <boost/url/url.hpp>
 #include <condition_variable>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <boost/url/parse.hpp>
+#include <boost/url/url.hpp>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <sys/socket.h>
 
 #include "common/error.hpp"
 #include "resources/resources.hpp"
@@ -48,7 +49,7 @@ struct Target {
 };
 
 Target parse_target(const std::string& url) {
-  auto parsed = boost::urls::parse_absolute_uri(url);
+  auto parsed = boost::urls::parse_uri(url);
   if (!parsed) throw Error("Invalid URL " + url, {parsed.error().message()});
   const boost::urls::url_view& u = *parsed;
   Target t;
@@ -136,18 +137,12 @@ class Watchdog {
 std::string describe(httplib::Error error, const Target& target, const httplib::ClientImpl* client, bool tls) {
   std::string where = target.host + ":" + std::to_string(target.port);
   switch (error) {
-    case httplib::Error::Connection:
-      return "Unable to connect to " + where;
-    case httplib::Error::ConnectionTimeout:
-      return "Connection to " + where + " timed out";
-    case httplib::Error::Read:
-      return "Unable to read the answer from " + where;
-    case httplib::Error::Write:
-      return "Unable to send the request to " + where;
-    case httplib::Error::SSLConnection:
-      return "TLS handshake with " + where + " failed";
-    case httplib::Error::SSLLoadingCerts:
-      return "Unable to load the trusted certificates";
+    case httplib::Error::Connection: return "Unable to connect to " + where;
+    case httplib::Error::ConnectionTimeout: return "Connection to " + where + " timed out";
+    case httplib::Error::Read: return "Unable to read the answer from " + where;
+    case httplib::Error::Write: return "Unable to send the request to " + where;
+    case httplib::Error::SSLConnection: return "TLS handshake with " + where + " failed";
+    case httplib::Error::SSLLoadingCerts: return "Unable to load the trusted certificates";
     case httplib::Error::SSLServerVerification: {
       long code = X509_V_OK;
       if (tls) code = static_cast<const httplib::SSLClient*>(client)->get_openssl_verify_result();
@@ -156,8 +151,7 @@ std::string describe(httplib::Error error, const Target& target, const httplib::
       }
       return "Certificate of " + where + " does not match the host name " + target.host;
     }
-    default:
-      return "Request to " + where + " failed (" + httplib::to_string(error) + ")";
+    default: return "Request to " + where + " failed (" + httplib::to_string(error) + ")";
   }
 }
 
@@ -168,8 +162,8 @@ std::string timeout_message(std::chrono::milliseconds timeout) {
 }
 
 // One exchange with one server; `deadline` bounds all of it.
-Response send_once(const std::string& method, const std::string& url, const Headers& headers,
-                   const std::string& body, Clock::time_point deadline, std::chrono::milliseconds timeout) {
+Response send_once(const std::string& method, const std::string& url, const Headers& headers, const std::string& body,
+                   Clock::time_point deadline, std::chrono::milliseconds timeout) {
   Target target = parse_target(url);
   std::string address = connect_address(target.host);
 
@@ -235,7 +229,7 @@ bool is_redirect(int status) {
 }
 
 std::string resolve_location(const std::string& base, const std::string& location) {
-  auto base_url = boost::urls::parse_absolute_uri(base);
+  auto base_url = boost::urls::parse_uri(base);
   auto ref = boost::urls::parse_uri_reference(location);
   if (!base_url || !ref) throw Error("Invalid redirect location '" + location + "'");
   boost::urls::url out;

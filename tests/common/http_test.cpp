@@ -1,8 +1,8 @@
 #include "common/http.hpp"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+
+#include <gtest/gtest.h>
 
 #include "common/build_info.hpp"
 #include "common/error.hpp"
@@ -57,8 +57,8 @@ TEST(Http, SendsMethodTargetHeadersAndBody) {
   EXPECT_EQ(got.body, R"({"k":"v"})");
   EXPECT_EQ(got.header("Content-Type"), "application/json; charset=UTF-8");
   EXPECT_EQ(got.header("nx-secret"), "s3");
-  EXPECT_EQ(got.header("User-Agent"), std::string(build::kProgramName) + "/" + build::kVersion + " (" +
-                                          build::kOsName + "; " + build::kArchName + ")");
+  EXPECT_EQ(got.header("User-Agent"), std::string(build::kProgramName) + "/" + build::kVersion + " (" + build::kOsName +
+                                          "; " + build::kArchName + ")");
 }
 
 TEST(Http, FormBodyIsPercentEncoded) {
@@ -95,8 +95,9 @@ TEST(Http, ConnectAddress) {
     const char* host;
     const char* expected;
   } cases[] = {
-      {"localhost", "127.0.0.1"},       {"LocalHost", "127.0.0.1"},           {"a.b.localhost", "127.0.0.1"},
-      {"localhost.", "127.0.0.1"},      {"notlocalhost", "notlocalhost"},     {"localhost.example.com", "localhost.example.com"},
+      {"localhost", "127.0.0.1"},       {"LocalHost", "127.0.0.1"},
+      {"a.b.localhost", "127.0.0.1"},   {"localhost.", "127.0.0.1"},
+      {"notlocalhost", "notlocalhost"}, {"localhost.example.com", "localhost.example.com"},
       {".localhost", ".localhost"},     {"example.com", "example.com"},
   };
   for (const auto& c : cases) EXPECT_EQ(connect_address(c.host), c.expected) << c.host;

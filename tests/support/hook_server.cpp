@@ -1,14 +1,15 @@
 #include "support/hook_server.hpp"
 
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <sys/socket.h>
 
 #include "support/testutil.hpp"
 
@@ -40,8 +41,9 @@ TestCa::TestCa(const fs::path& dir) {
   fs::path ca_key = dir / "ca.key";
   fs::path csr = dir / "server.csr";
   fs::path ext = dir / "server.ext";
-  write_file(ext, "subjectAltName=DNS:localhost,DNS:o1.hook.localhost,IP:127.0.0.1\n"
-                  "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+  write_file(ext,
+             "subjectAltName=DNS:localhost,DNS:o1.hook.localhost,IP:127.0.0.1\n"
+             "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
   run_openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
                ca_key.string(), "-out", ca_file.string(), "-subj", "/CN=stelvane test CA", "-days", "2", "-addext",
                "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
