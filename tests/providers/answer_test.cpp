@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
+
+#include <gtest/gtest.h>
 
 #include "providers/fixture.hpp"
 
@@ -53,7 +53,8 @@ TEST_F(Answers, SharedAnswerIsCompactBlockJsonOrNothing) {
     clear_log();
     auto provider = create(id);
     EXPECT_EQ(capture_stdout([&] { provider->write_response(decision); }, root() / "out"), expected) << id;
-    const std::string line = decision.blocked() ? "decision json: " + expected : "decision: approve (no output, exit 0)";
+    const std::string line =
+        decision.blocked() ? "decision json: " + expected : "decision: approve (no output, exit 0)";
     EXPECT_EQ(logged("info"), std::vector<std::string>{line}) << id;
   }
 }
@@ -69,7 +70,8 @@ TEST_F(Answers, CopilotAnswersWithAPermissionDecision) {
   for (const auto& [decision, expected] : cases) {
     clear_log();
     EXPECT_EQ(capture_stdout([&] { provider->write_response(decision); }, root() / "out"), expected);
-    const std::string line = decision.blocked() ? "decision json: " + expected : "decision: approve (no output, exit 0)";
+    const std::string line =
+        decision.blocked() ? "decision json: " + expected : "decision: approve (no output, exit 0)";
     EXPECT_EQ(logged("info"), std::vector<std::string>{line});
   }
 }

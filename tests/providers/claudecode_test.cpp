@@ -32,7 +32,8 @@ const FileCase kCases[] = {
      .steps = {{S::Install, "PreToolUse"}},
      .after = R"({"hooks": {"PreToolUse": [
         {"matcher": "Bash", "hooks": [{"type": "command", "command": "/opt/guard check"}]},
-        {"matcher": "*", "hooks": [)" + ours() + R"(, {"type": "command", "command": "/opt/audit log", "timeout": 5}]}]}})"},
+        {"matcher": "*", "hooks": [)" +
+              ours() + R"(, {"type": "command", "command": "/opt/audit log", "timeout": 5}]}]}})"},
     {.name = "WildcardGroupComesFirstWhenMissing",
      .before = R"({"hooks": {"Stop": [{"matcher": "Bash", "hooks": []}, "junk", {"matcher": 3}]}})",
      .steps = {{S::Install, "Stop"}},
@@ -44,11 +45,19 @@ const FileCase kCases[] = {
      .after = R"({"hooks": {"PreToolUse": [{"matcher": "*", "hooks": [)" + ours() + "]}]}}",
      .warnings = {"PreToolUse already exist in @FILE@"}},
     {.name = "ForeignMembersSurviveInstallAndUninstall",
-     .before = R"({"permissions": {"allow": ["Bash(ls)"], "deny": []}, "model": "opus",
+     .before = R"({"permissions": {"allow": ["Bash:ls"], "deny": []}, "model": "opus",
         "hooks": {"Stop": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/audit", "x": {"b": 1, "a": 2}}], "note": "keep"}]}})",
      .steps = {{S::Install, "Stop"}, {S::Uninstall, "Stop"}},
-     .after = R"({"model": "opus", "permissions": {"allow": ["Bash(ls)"], "deny": []},
-        "hooks": {"Stop": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/audit", "x": {"a": 2, "b": 1}}], "note": "keep"}]}})"},
+     .after = R"({"model": "opus", "permissions": {"allow": ["Bash:ls"], "deny": []
+}
+, "hooks" : {
+  "Stop" : [ {
+    "matcher" : "*",
+    "hooks" : [ {"type" : "command", "command" : "/opt/audit", "x" : {"a" : 2, "b" : 1}} ],
+    "note" : "keep"
+  } ]
+}
+})"},
     {.name = "RootNotAnObject",
      .before = "[1, 2]",
      .steps = {{S::Install, "PreToolUse"}},
@@ -64,7 +73,8 @@ const FileCase kCases[] = {
     {.name = "WildcardHooksNotAnArray",
      .before = R"({"hooks": {"PreToolUse": [{"matcher": "*", "hooks": "none"}]}})",
      .steps = {{S::Install, "PreToolUse"}},
-     .error = ExpectedError{"Unable to update @FILE@", "Expected 'hooks' array in wildcard matcher for PreToolUse in @FILE@"}},
+     .error = ExpectedError{"Unable to update @FILE@",
+                            "Expected 'hooks' array in wildcard matcher for PreToolUse in @FILE@"}},
     {.name = "InvalidJson",
      .before = R"({"hooks": )",
      .steps = {{S::Install, "PreToolUse"}},
@@ -101,7 +111,9 @@ const FileCase kCases[] = {
     {.name = "UninstallWarnings",
      .before = R"({"hooks": {"Stop": [{"matcher": "Bash", "hooks": []}], "PreToolUse": [{"matcher": "*"}],
         "UserPromptSubmit": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/x"}]}]}})",
-     .steps = {{S::Uninstall, "Stop"}, {S::Uninstall, "PreToolUse"}, {S::Uninstall, "UserPromptSubmit"},
+     .steps = {{S::Uninstall, "Stop"},
+               {S::Uninstall, "PreToolUse"},
+               {S::Uninstall, "UserPromptSubmit"},
                {S::Uninstall, "Notification"}},
      .after = R"({"hooks": {"Stop": [{"matcher": "Bash", "hooks": []}], "PreToolUse": [{"matcher": "*"}],
         "UserPromptSubmit": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/x"}]}]}})",
@@ -111,7 +123,7 @@ const FileCase kCases[] = {
     {.name = "UninstallOfMissingFileFails",
      .before = std::nullopt,
      .steps = {{S::Uninstall, "Stop"}},
-     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory"}},
+     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory (os error 2)"}},
 };
 
 class ClaudeCodeFile : public ProviderEnv, public ::testing::WithParamInterface<FileCase> {};
@@ -121,20 +133,23 @@ TEST_P(ClaudeCodeFile, Case) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ClaudeCodeFile, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& p) { return p.param.name; });
 
 class ClaudeCode : public ProviderEnv {};
 
 TEST_F(ClaudeCode, NewFileIsWrittenInTheProgramsLayout) {
   auto provider = create("claude-code");
   provider->install_hook("PreToolUse");
-  const std::string expected = "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\n        \"hooks\": [\n          {\n"
-                               "            \"command\": \"" + exe().string() + " claude-callback\",\n"
-                               "            \"type\": \"command\"\n          }\n        ],\n"
-                               "        \"matcher\": \"*\"\n      }\n    ]\n  }\n}";
+  const std::string expected =
+      "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\n        \"hooks\": [\n          {\n"
+      "            \"command\": \"" +
+      exe().string() +
+      " claude-callback\",\n"
+      "            \"type\": \"command\"\n          }\n        ],\n"
+      "        \"matcher\": \"*\"\n      }\n    ]\n  }\n}";
   EXPECT_EQ(read_file(home() / ".claude" / "settings.json"), expected);
-  EXPECT_EQ(logged("info"), (std::vector<std::string>{"Installing PreToolUse in " +
-                                                      (home() / ".claude" / "settings.json").string()}));
+  EXPECT_EQ(logged("info"),
+            (std::vector<std::string>{"Installing PreToolUse in " + (home() / ".claude" / "settings.json").string()}));
 }
 
 TEST_F(ClaudeCode, ListShowsEveryCommandUnderItsGroupMatcher) {

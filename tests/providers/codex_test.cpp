@@ -9,12 +9,12 @@ namespace {
 
 struct CodexCase {
   std::string name;
-  std::optional<std::string> before;  // nullopt: no file
+  std::optional<std::string> before = std::nullopt;  // nullopt: no file
   bool directory = true;
-  std::vector<std::string> steps;  // "install" / "uninstall"
-  std::optional<std::string> after;  // exact text
-  std::optional<ExpectedError> error;
-  std::vector<std::string> warnings;
+  std::vector<std::string> steps;                   // "install" / "uninstall"
+  std::optional<std::string> after = std::nullopt;  // exact text
+  std::optional<ExpectedError> error = std::nullopt;
+  std::vector<std::string> warnings = {};
 };
 
 std::ostream& operator<<(std::ostream& out, const CodexCase& c) { return out << c.name; }
@@ -29,8 +29,9 @@ const CodexCase kCases[] = {
      .before = "# my settings\nmodel = \"o3\" # fast\n\n[profiles.deep]\nmodel = \"o1\"\n\n[history]\nsize = 5\n"
                "approval_policy = \"never\"\n",
      .steps = {"install"},
-     .after = "model = 'o3'\nnotify = [ '@EXE@', 'codex-callback' ]\n\n[history]\napproval_policy = 'never'\nsize = 5\n\n"
-              "[profiles.deep]\nmodel = 'o1'"},
+     .after =
+         "model = 'o3'\nnotify = [ '@EXE@', 'codex-callback' ]\n\n[history]\napproval_policy = 'never'\nsize = 5\n\n"
+         "[profiles.deep]\nmodel = 'o1'"},
     {.name = "OtherNotifyProgramIsReplacedAndNotRestored",
      .before = "notify = [\"notify-send\", \"Codex\"]\nmodel = \"o3\"\n",
      .steps = {"install", "uninstall"},
@@ -68,7 +69,7 @@ const CodexCase kCases[] = {
     {.name = "UninstallOfMissingFileFails",
      .before = std::nullopt,
      .steps = {"uninstall"},
-     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory"}},
+     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory (os error 2)"}},
     {.name = "InvalidToml",
      .before = "model = \n",
      .steps = {"install"},
@@ -100,18 +101,24 @@ TEST_P(CodexFile, Case) {
   if (c.error) {
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->message(), expand(c.error->message, values));
-    if (!c.error->cause.empty()) EXPECT_EQ(failure->causes().at(0), expand(c.error->cause, values));
-    if (c.before) EXPECT_EQ(read_file(file), expand(*c.before, values));
+    if (!c.error->cause.empty()) {
+      EXPECT_EQ(failure->causes().at(0), expand(c.error->cause, values));
+    }
+    if (c.before) {
+      EXPECT_EQ(read_file(file), expand(*c.before, values));
+    }
   } else {
     ASSERT_FALSE(failure.has_value()) << failure->chain();
   }
-  if (c.after) EXPECT_EQ(read_file(file), expand(*c.after, values));
-  std::vector<std::string> warnings;
+  if (c.after) {
+    EXPECT_EQ(read_file(file), expand(*c.after, values));
+  }
+  std::vector<std::string> warnings = {};
   for (const auto& w : c.warnings) warnings.push_back(expand(w, values));
   EXPECT_EQ(logged("warning"), warnings);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CodexFile, ::testing::ValuesIn(kCases), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, CodexFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Codex : public ProviderEnv {};
 

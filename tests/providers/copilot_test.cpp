@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
+
+#include <gtest/gtest.h>
 
 #include "providers/file_cases.hpp"
 
@@ -13,7 +13,8 @@ namespace {
 
 using S = Step;
 
-const std::string kOurs = R"({"type": "command", "bash": "@EXE@ copilot-callback", "comment": "stelvane security hook"})";
+const std::string kOurs =
+    R"({"type": "command", "bash": "@EXE@ copilot-callback", "comment": "stelvane security hook"})";
 
 const FileCase kCases[] = {
     {.name = "MissingDirectoryIsCreated",
@@ -25,7 +26,8 @@ const FileCase kCases[] = {
     {.name = "OursGoesFirstAndVersionStays",
      .before = R"({"version": 3, "hooks": {"preToolUse": [{"type": "command", "bash": "/opt/scan"}]}})",
      .steps = {{S::Install, "preToolUse"}},
-     .after = R"({"version": 3, "hooks": {"preToolUse": [)" + kOurs + R"(, {"type": "command", "bash": "/opt/scan"}]}})"},
+     .after =
+         R"({"version": 3, "hooks": {"preToolUse": [)" + kOurs + R"(, {"type": "command", "bash": "/opt/scan"}]}})"},
     {.name = "SecondInstallLeavesOneHook",
      .before = std::nullopt,
      .steps = {{S::Install, "postToolUse"}, {S::Install, "postToolUse"}},
@@ -66,8 +68,7 @@ TEST_P(CopilotFile, Case) {
   run_file_case(*this, {"copilot", work() / ".github" / "hooks" / "hooks.json"}, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CopilotFile, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, CopilotFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Copilot : public ProviderEnv {};
 
@@ -107,8 +108,9 @@ TEST_F(Copilot, OutsideAnyRepositoryTheWorkingDirectoryIsTheRoot) {
 }
 
 TEST_F(Copilot, ListShowsEveryBashCommandWithWildcardMatcher) {
-  write_file(work() / ".github" / "hooks" / "hooks.json",
-             R"({"hooks": {"preToolUse": [{"bash": "/a", "matcher": "x"}, {"command": "/b"}], "postToolUse": [{"bash": "/c"}]}})");
+  write_file(
+      work() / ".github" / "hooks" / "hooks.json",
+      R"({"hooks": {"preToolUse": [{"bash": "/a", "matcher": "x"}, {"command": "/b"}], "postToolUse": [{"bash": "/c"}]}})");
   std::vector<std::string> seen;
   for (const auto& h : create("copilot")->list_hooks()) seen.push_back(h.hook_type + "|" + h.matcher + "|" + h.command);
   EXPECT_EQ(seen, (std::vector<std::string>{"postToolUse|*|/c", "preToolUse|*|/a"}));

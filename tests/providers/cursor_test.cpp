@@ -28,7 +28,8 @@ const FileCase kCases[] = {
     {.name = "OursGoesFirst",
      .before = R"({"version": 1, "hooks": {"preToolUse": [{"command": "/opt/guard", "timeout": 3}]}})",
      .steps = {{S::Install, "preToolUse"}},
-     .after = R"({"version": 1, "hooks": {"preToolUse": [)" + kOurs + R"(, {"command": "/opt/guard", "timeout": 3}]}})"},
+     .after =
+         R"({"version": 1, "hooks": {"preToolUse": [)" + kOurs + R"(, {"command": "/opt/guard", "timeout": 3}]}})"},
     {.name = "SecondInstallLeavesOneHook",
      .before = std::nullopt,
      .steps = {{S::Install, "preToolUse"}, {S::Install, "preToolUse"}},
@@ -72,7 +73,7 @@ const FileCase kCases[] = {
     {.name = "UninstallOfMissingFileFails",
      .before = std::nullopt,
      .steps = {{S::Uninstall, "preToolUse"}},
-     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory"}},
+     .error = ExpectedError{"Unable to read @FILE@", "No such file or directory (os error 2)"}},
     {.name = "InvalidJson",
      .before = "{,}",
      .steps = {{S::Uninstall, "preToolUse"}},
@@ -83,14 +84,14 @@ class CursorFile : public ProviderEnv, public ::testing::WithParamInterface<File
 
 TEST_P(CursorFile, Case) { run_file_case(*this, {"cursor", home() / ".cursor" / "hooks.json"}, GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CursorFile, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, CursorFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Cursor : public ProviderEnv {};
 
 TEST_F(Cursor, ListUsesTheHooksMatcherOrWildcard) {
-  write_file(home() / ".cursor" / "hooks.json",
-             R"({"hooks": {"preToolUse": [{"command": "/a"}, {"command": "/b", "matcher": "Shell"}, {"matcher": "x"}, 7],
+  write_file(
+      home() / ".cursor" / "hooks.json",
+      R"({"hooks": {"preToolUse": [{"command": "/a"}, {"command": "/b", "matcher": "Shell"}, {"matcher": "x"}, 7],
                  "stop": {"command": "/c"}}})");
   std::vector<std::string> seen;
   for (const auto& h : create("cursor")->list_hooks()) seen.push_back(h.hook_type + "|" + h.matcher + "|" + h.command);

@@ -3,12 +3,12 @@
 // file content (or none), run install/uninstall steps through the provider, and
 // compare the file, the error and the warnings.
 
-#include <nlohmann/json.hpp>
-
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "providers/fixture.hpp"
 
@@ -23,18 +23,18 @@ struct Step {
 struct FileCase {
   std::string name;
   // Content of the file before the steps; nullopt: no file.
-  std::optional<std::string> before;
+  std::optional<std::string> before = std::nullopt;
   // Whether the file's directory exists before the steps.
   bool directory = true;
-  std::vector<Step> steps;
+  std::vector<Step> steps = {};
   // The document expected afterwards (JSON text, placeholders @EXE@ and @FILE@);
   // it must be written exactly as the program serialises: sorted keys, two-space
   // indent, no trailing newline (unless the runner is told otherwise).
-  std::optional<std::string> after;
+  std::optional<std::string> after = std::nullopt;
   // The error the last step ends with; the file must then be as before.
-  std::optional<ExpectedError> error;
+  std::optional<ExpectedError> error = std::nullopt;
   // Warning lines logged, in order.
-  std::vector<std::string> warnings;
+  std::vector<std::string> warnings = {};
 };
 
 inline std::ostream& operator<<(std::ostream& out, const FileCase& c) { return out << c.name; }
@@ -74,7 +74,9 @@ inline void run_file_case(ProviderEnv& env, const FileUnderTest& target, const F
       ASSERT_FALSE(failure->causes().empty()) << failure->chain();
       EXPECT_EQ(failure->causes()[0], expand(c.error->cause, values));
     }
-    if (c.before) EXPECT_EQ(read_file(target.file), expand(*c.before, values)) << "file changed despite the error";
+    if (c.before) {
+      EXPECT_EQ(read_file(target.file), expand(*c.before, values)) << "file changed despite the error";
+    }
   } else {
     ASSERT_FALSE(failure.has_value()) << failure->chain();
   }
@@ -83,7 +85,7 @@ inline void run_file_case(ProviderEnv& env, const FileUnderTest& target, const F
     const std::string text = read_file(target.file);
     EXPECT_EQ(text, expected.dump(2) + (target.trailing_newline ? "\n" : ""));
   }
-  std::vector<std::string> warnings;
+  std::vector<std::string> warnings = {};
   for (const auto& w : c.warnings) warnings.push_back(expand(w, values));
   EXPECT_EQ(env.logged("warning"), warnings);
 }

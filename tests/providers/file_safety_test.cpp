@@ -1,11 +1,10 @@
 // Every provider rewrites the assistant's file atomically: a link stays a link,
 // the file keeps its mode, and a failed write leaves the old content in place.
 
-#include <sys/stat.h>
+#include <cerrno>
 
 #include <gtest/gtest.h>
-
-#include <cerrno>
+#include <sys/stat.h>
 
 #include "common/atomic_file.hpp"
 #include "providers/fixture.hpp"
@@ -20,18 +19,20 @@ struct Target {
   std::string seed;  // valid content without the program's hook
   // Which replacement (counting from 1) writes this file during install.
   int write_number;
+  // Text that the file holds once the program's hook is in.
+  std::string marker;
 };
 
 std::ostream& operator<<(std::ostream& out, const Target& t) { return out << t.id; }
 
 const Target kTargets[] = {
-    {"claude-code", "Stop", "home/.claude/settings.json", R"({"model": "x"})", 1},
-    {"cursor", "preToolUse", "home/.cursor/hooks.json", R"({"version": 1})", 1},
-    {"gemini-cli", "BeforeTool", "home/.gemini/settings.json", R"({"theme": "x"})", 1},
-    {"codex", "notify", "home/.codex/config.toml", "model = 'x'\n", 1},
-    {"opencode", "plugins", "xdg-config/opencode/opencode.json", R"({"theme": "x"})", 1},
-    {"openclaw", "plugin", "home/.openclaw/openclaw.json", R"({"gateway": {}})", 3},
-    {"copilot", "preToolUse", "work/.github/hooks/hooks.json", R"({"version": 1})", 1},
+    {"claude-code", "Stop", "home/.claude/settings.json", R"({"model": "x"})", 1, "@EXE@"},
+    {"cursor", "preToolUse", "home/.cursor/hooks.json", R"({"version": 1})", 1, "@EXE@"},
+    {"gemini-cli", "BeforeTool", "home/.gemini/settings.json", R"({"theme": "x"})", 1, "@EXE@"},
+    {"codex", "notify", "home/.codex/config.toml", "model = 'x'\n", 1, "@EXE@"},
+    {"opencode", "plugins", "xdg-config/opencode/opencode.json", R"({"theme": "x"})", 1, "@EXE@"},
+    {"openclaw", "plugin", "home/.openclaw/openclaw.json", R"({"gateway": {}})", 3, "\"stelvane\": {"},
+    {"copilot", "preToolUse", "work/.github/hooks/hooks.json", R"({"version": 1})", 1, "@EXE@"},
 };
 
 class FileSafety : public ProviderEnv, public ::testing::WithParamInterface<Target> {
@@ -41,7 +42,7 @@ class FileSafety : public ProviderEnv, public ::testing::WithParamInterface<Targ
     ProviderEnv::TearDown();
   }
   fs::path file() const { return root() / GetParam().file; }
-  std::string command_text() const { return exe().string(); }
+  std::string marker() const { return expand(GetParam().marker, {{"EXE", exe().string()}}); }
 };
 
 TEST_P(FileSafety, LinkedFileStaysALinkAndItsTargetIsUpdated) {
@@ -54,7 +55,7 @@ TEST_P(FileSafety, LinkedFileStaysALinkAndItsTargetIsUpdated) {
 
   ASSERT_TRUE(fs::is_symlink(fs::symlink_status(file())));
   EXPECT_EQ(fs::read_symlink(file()), target);
-  EXPECT_NE(read_file(target).find(command_text()), std::string::npos) << read_file(target);
+  EXPECT_NE(read_file(target).find(marker()), std::string::npos) << read_file(target);
 }
 
 TEST_P(FileSafety, OwnerOnlyFileKeepsItsMode) {
@@ -62,7 +63,7 @@ TEST_P(FileSafety, OwnerOnlyFileKeepsItsMode) {
   fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write);
   create(GetParam().id)->install_hook(GetParam().hook_type);
   EXPECT_EQ(file_mode(file()), 0600u);
-  EXPECT_NE(read_file(file()).find(command_text()), std::string::npos);
+  EXPECT_NE(read_file(file()).find(marker()), std::string::npos);
 }
 
 TEST_P(FileSafety, FailedWriteLeavesTheFileAsItWas) {
@@ -96,8 +97,8 @@ TEST_P(FileSafety, NewFileGetsTheDefaultMode) {
   EXPECT_EQ(file_mode(file()), 0640u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, FileSafety, ::testing::ValuesIn(kTargets), [](const auto& info) {
-  std::string name = info.param.id;
+INSTANTIATE_TEST_SUITE_P(Providers, FileSafety, ::testing::ValuesIn(kTargets), [](const auto& p) {
+  std::string name = p.param.id;
   std::erase(name, '-');
   return name;
 });

@@ -5,10 +5,6 @@
 
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-#include <spdlog/logger.h>
-#include <spdlog/sinks/ostream_sink.h>
-
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -16,6 +12,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <spdlog/logger.h>
+#include <spdlog/sinks/ostream_sink.h>
 
 #include "common/error.hpp"
 #include "logging/log.hpp"
@@ -43,13 +43,13 @@ struct ExpectedError {
 };
 
 class ProviderEnv : public ::testing::Test {
- protected:
-  static constexpr const char* kVariables[] = {"HOME", "STELVANE_BIN_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-                                               "CODEX_HOME", "OPENCODE_CONFIG"};
-  static constexpr const char* kLogTargets[] = {
-      "stelvane::providers",         "stelvane::providers::claudecode", "stelvane::providers::cursor",
-      "stelvane::providers::gemini", "stelvane::providers::codex",      "stelvane::providers::opencode",
-      "stelvane::providers::openclaw", "stelvane::providers::copilot"};
+ public:
+  static constexpr const char* kVariables[] = {"HOME",          "STELVANE_BIN_DIR", "XDG_CONFIG_HOME",
+                                               "XDG_DATA_HOME", "CODEX_HOME",       "OPENCODE_CONFIG"};
+  static constexpr const char* kLogTargets[] = {"stelvane::providers",           "stelvane::providers::claudecode",
+                                                "stelvane::providers::cursor",   "stelvane::providers::gemini",
+                                                "stelvane::providers::codex",    "stelvane::providers::opencode",
+                                                "stelvane::providers::openclaw", "stelvane::providers::copilot"};
 
   void SetUp() override {
     for (const char* name : kVariables) {

@@ -21,11 +21,15 @@ const FileCase kCases[] = {
      .before = R"({"theme": "dark", "mcpServers": {"x": {"command": "y"}}})",
      .steps = {{S::Install, "BeforeTool"}, {S::Install, "SessionStart"}, {S::Install, "AfterAgent"}},
      .after = R"({"theme": "dark", "mcpServers": {"x": {"command": "y"}}, "hooks": {
-        "AfterAgent": [{"matcher": "*", "hooks": [)" + kOurs + R"(]}],
-        "BeforeTool": [{"matcher": "*", "hooks": [)" + kOurs + R"(]}],
-        "SessionStart": [{"matcher": "*", "hooks": [)" + kOurs + "]}]}}"},
+        "AfterAgent": [{"matcher": "*", "hooks": [)" +
+              kOurs + R"(]}],
+        "BeforeTool": [{"matcher": "*", "hooks": [)" +
+              kOurs + R"(]}],
+        "SessionStart": [{"matcher": "*", "hooks": [)" +
+              kOurs + "]}]}}"},
     {.name = "OursGoesBeforeAnotherToolInTheWildcardGroup",
-     .before = R"({"hooks": {"BeforeTool": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/lint"}]}]}})",
+     .before =
+         R"({"hooks": {"BeforeTool": [{"matcher": "*", "hooks": [{"type": "command", "command": "/opt/lint"}]}]}})",
      .steps = {{S::Install, "BeforeTool"}},
      .after = R"({"hooks": {"BeforeTool": [{"matcher": "*", "hooks": [)" + kOurs +
               R"(, {"type": "command", "command": "/opt/lint"}]}]}})"},
@@ -70,14 +74,15 @@ class GeminiFile : public ProviderEnv, public ::testing::WithParamInterface<File
 
 TEST_P(GeminiFile, Case) { run_file_case(*this, {"gemini-cli", home() / ".gemini" / "settings.json"}, GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GeminiFile, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, GeminiFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class Gemini : public ProviderEnv {};
 
 TEST_F(Gemini, HookWithoutCommandIsNeitherListedNorRemoved) {
   const auto file = home() / ".gemini" / "settings.json";
-  write_file(file, R"({"hooks": {"BeforeTool": [{"matcher": "*", "hooks": [{"name": "stelvane"}, {"command": "/x/stelvane gemini-callback"}]}]}})");
+  write_file(
+      file,
+      R"({"hooks": {"BeforeTool": [{"matcher": "*", "hooks": [{"name": "stelvane"}, {"command": "/x/stelvane gemini-callback"}]}]}})");
   auto provider = create("gemini-cli");
   const auto hooks = provider->list_hooks();
   ASSERT_EQ(hooks.size(), 1u);

@@ -28,7 +28,9 @@ TEST_F(OpenClaw, InstallWithoutOpenClawDirectoryFailsAndCreatesNothing) {
 }
 
 TEST_F(OpenClaw, InstallWritesThePluginAndEnablesItBesideOtherEntries) {
-  write_file(config(), R"({"plugins": {"entries": {"voice": {"enabled": true, "x": [1]}}, "load": {"paths": []}}, "agent": {"model": "m"}})");
+  write_file(
+      config(),
+      R"({"plugins": {"entries": {"voice": {"enabled": true, "x": [1]}}, "load": {"paths": []}}, "agent": {"model": "m"}})");
   create("openclaw")->install_hook("plugin");
 
   const std::string manifest = read_file(plugin_dir() / "openclaw.plugin.json");
@@ -36,8 +38,9 @@ TEST_F(OpenClaw, InstallWritesThePluginAndEnablesItBesideOtherEntries) {
       "description": "stelvane security and compliance monitoring for tool calls", "main": "index.ts",
       "configSchema": {"type": "object", "additionalProperties": false, "properties": {}}})")
                           .dump(2));
-  EXPECT_EQ(read_file(plugin_dir() / "index.ts"),
-            providers::openclaw::module_source(exe().string(), resources::deployment_value("openclaw_plugin_docs_url")));
+  EXPECT_EQ(
+      read_file(plugin_dir() / "index.ts"),
+      providers::openclaw::module_source(exe().string(), resources::deployment_value("openclaw_plugin_docs_url")));
 
   const json expected = json::parse(R"({"plugins": {"entries": {"voice": {"enabled": true, "x": [1]},
       "stelvane": {"enabled": true}}, "load": {"paths": []}}, "agent": {"model": "m"}})");
@@ -61,8 +64,9 @@ TEST_F(OpenClaw, MissingConfigIsCreatedWithATrailingNewline) {
   fs::create_directories(dir());
   create("openclaw")->install_hook("plugin");
   create("openclaw")->install_hook("plugin");
-  EXPECT_EQ(read_file(config()), "{\n  \"plugins\": {\n    \"entries\": {\n      \"stelvane\": {\n        \"enabled\": true\n"
-                                 "      }\n    }\n  }\n}\n");
+  EXPECT_EQ(read_file(config()),
+            "{\n  \"plugins\": {\n    \"entries\": {\n      \"stelvane\": {\n        \"enabled\": true\n"
+            "      }\n    }\n  }\n}\n");
   EXPECT_EQ(logged("warning"), (std::vector<std::string>{"stelvane plugin already enabled in " + config().string()}));
 }
 
@@ -105,7 +109,8 @@ TEST_F(OpenClaw, UninstallRemovesPluginAndEntryThenWarnsTheSecondTime) {
   create("openclaw")->uninstall_hook("plugin");
   EXPECT_FALSE(fs::exists(plugin_dir()));
   EXPECT_TRUE(fs::exists(dir() / "extensions"));
-  EXPECT_EQ(read_file(config()), json::parse(R"({"plugins": {"entries": {"voice": {"enabled": true}}}})").dump(2) + "\n");
+  EXPECT_EQ(read_file(config()),
+            json::parse(R"({"plugins": {"entries": {"voice": {"enabled": true}}}})").dump(2) + "\n");
   EXPECT_EQ(logged("info"), (std::vector<std::string>{"Uninstalling plugin from " + dir().string(),
                                                       "Removed stelvane plugin from " + plugin_dir().string(),
                                                       "Disabled stelvane plugin in " + config().string()}));
@@ -217,10 +222,10 @@ if (mode === "fail") { process.stderr.write("boom"); process.exit(3); }
        }},
   };
   write_file(root() / "scenario.json", scenario.dump());
-  const RunResult run = run_process({node, (source_dir() / "tests" / "providers" / "openclaw_harness.js").string(),
-                                     typescript.string(), (home() / ".openclaw" / "extensions" / "stelvane" / "index.ts").string(),
-                                     (root() / "scenario.json").string()},
-                                    {{"PATH", std::getenv("PATH")}});
+  const RunResult run = run_process(
+      {node, (source_dir() / "tests" / "providers" / "openclaw_harness.js").string(), typescript.string(),
+       (home() / ".openclaw" / "extensions" / "stelvane" / "index.ts").string(), (root() / "scenario.json").string()},
+      {{"PATH", std::getenv("PATH")}});
   ASSERT_EQ(run.status, 0) << run.err;
   const json report = json::parse(run.out);
 
@@ -228,13 +233,17 @@ if (mode === "fail") { process.stderr.write("boom"); process.exit(3); }
   EXPECT_EQ(report["id"], "stelvane");
   EXPECT_EQ(report["name"], "stelvane Security Plugin");
   EXPECT_EQ(report["description"], "Security and compliance monitoring for tool calls and messages");
-  EXPECT_EQ(report["order"], json::parse(R"(["before_tool_call", "after_tool_call", "message_sent", "message_received"])"));
+  EXPECT_EQ(report["order"],
+            json::parse(R"(["before_tool_call", "after_tool_call", "message_sent", "message_received"])"));
   EXPECT_EQ(report["loaded"], json::parse(R"(["[stelvane] Plugin loaded - monitoring tool calls and messages"])"));
 
   const auto& results = report["results"];
   ASSERT_EQ(results.size(), 9u);
-  const json tool_payload = {{"eventType", "before_tool_call"}, {"toolName", "exec"},
-                             {"params", {{"command", "rm -rf /"}}}, {"agentId", "a1"}, {"sessionKey", "s1"}};
+  const json tool_payload = {{"eventType", "before_tool_call"},
+                             {"toolName", "exec"},
+                             {"params", {{"command", "rm -rf /"}}},
+                             {"agentId", "a1"},
+                             {"sessionKey", "s1"}};
   for (size_t i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
     ASSERT_EQ(results[i]["received"].size(), 1u);

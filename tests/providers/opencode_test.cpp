@@ -9,7 +9,8 @@ namespace {
 
 using S = Step;
 
-const std::string kOurs = R"({"enabled": true, "command": "@EXE@ opencode-callback", "description": "stelvane security hooks"})";
+const std::string kOurs =
+    R"({"enabled": true, "command": "@EXE@ opencode-callback", "description": "stelvane security hooks"})";
 
 const FileCase kCases[] = {
     {.name = "MissingDirectoryIsCreated",
@@ -18,10 +19,12 @@ const FileCase kCases[] = {
      .steps = {{S::Install, "plugins"}},
      .after = R"({"plugins": {"stelvane": )" + kOurs + "}}"},
     {.name = "OtherPluginsStay",
-     .before = R"({"$schema": "https://opencode.ai/config.json", "plugins": {"fmt": {"command": "/opt/fmt", "enabled": true}}})",
+     .before =
+         R"({"$schema": "https://opencode.ai/config.json", "plugins": {"fmt": {"command": "/opt/fmt", "enabled": true}}})",
      .steps = {{S::Install, "plugins"}},
-     .after = R"({"$schema": "https://opencode.ai/config.json", "plugins": {"fmt": {"command": "/opt/fmt", "enabled": true}, "stelvane": )" +
-              kOurs + "}}"},
+     .after =
+         R"({"$schema": "https://opencode.ai/config.json", "plugins": {"fmt": {"command": "/opt/fmt", "enabled": true}, "stelvane": )" +
+         kOurs + "}}"},
     {.name = "EntryWithOtherCommandIsReplacedSilently",
      .before = R"({"plugins": {"stelvane": {"command": "/old/stelvane opencode-callback", "enabled": false, "x": 1}}})",
      .steps = {{S::Install, "plugins"}},
@@ -65,8 +68,7 @@ TEST_P(OpenCodeFile, Case) {
   run_file_case(*this, {"opencode", root() / "xdg-config" / "opencode" / "opencode.json"}, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OpenCodeFile, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, OpenCodeFile, ::testing::ValuesIn(kCases), [](const auto& p) { return p.param.name; });
 
 class OpenCode : public ProviderEnv {};
 
@@ -83,7 +85,8 @@ TEST_F(OpenCode, ListShowsNamedEntriesWithCommands) {
              R"({"plugins": {"b": {"command": "/b", "enabled": false}, "a": {"command": "/a", "enabled": "no"},
                  "c": {"enabled": true}, "stelvane": {"command": "@"}}})");
   std::vector<std::string> seen;
-  for (const auto& h : create("opencode")->list_hooks()) seen.push_back(h.hook_type + "|" + h.matcher + "|" + h.command);
+  for (const auto& h : create("opencode")->list_hooks())
+    seen.push_back(h.hook_type + "|" + h.matcher + "|" + h.command);
   EXPECT_EQ(seen, (std::vector<std::string>{"plugin|a|/a", "plugin|b (disabled)|/b", "plugin|stelvane|@"}));
 }
 

@@ -21,18 +21,38 @@ struct Identity {
 };
 
 const Identity kIdentities[] = {
-    {"claude-code", "Claude Code", "ClaudeCode", {"PreToolUse", "UserPromptSubmit", "Stop"},
-     "Install Claude Code from {} or run: npm install -g @anthropic-ai/claude-code", "claude_code_download_url"},
-    {"cursor", "Cursor", "Cursor", {"preToolUse", "beforeSubmitPrompt", "afterAgentResponse"},
-     "Install Cursor from {}", "cursor_download_url"},
-    {"gemini-cli", "Gemini CLI", "Gemini", {"BeforeTool", "SessionStart", "AfterAgent"},
-     "Install Gemini CLI from {}", "gemini_cli_url"},
+    {"claude-code",
+     "Claude Code",
+     "ClaudeCode",
+     {"PreToolUse", "UserPromptSubmit", "Stop"},
+     "Install Claude Code from {} or run: npm install -g @anthropic-ai/claude-code",
+     "claude_code_download_url"},
+    {"cursor",
+     "Cursor",
+     "Cursor",
+     {"preToolUse", "beforeSubmitPrompt", "afterAgentResponse"},
+     "Install Cursor from {}",
+     "cursor_download_url"},
+    {"gemini-cli",
+     "Gemini CLI",
+     "Gemini",
+     {"BeforeTool", "SessionStart", "AfterAgent"},
+     "Install Gemini CLI from {}",
+     "gemini_cli_url"},
     {"codex", "OpenAI Codex CLI", "Codex", {"notify"}, "Install Codex CLI from {}", "codex_cli_url"},
     {"opencode", "OpenCode", "OpenCode", {"plugins"}, "Install OpenCode from {}", "opencode_docs_url"},
-    {"openclaw", "OpenClaw", "OpenClaw", {"plugin"}, "Install OpenClaw: npm install -g openclaw or visit {}",
+    {"openclaw",
+     "OpenClaw",
+     "OpenClaw",
+     {"plugin"},
+     "Install OpenClaw: npm install -g openclaw or visit {}",
      "openclaw_home_url"},
-    {"copilot", "GitHub Copilot CLI", "Copilot", {"preToolUse", "userPromptSubmitted", "postToolUse"},
-     "Install GitHub Copilot CLI from {}", "copilot_cli_docs_url"},
+    {"copilot",
+     "GitHub Copilot CLI",
+     "Copilot",
+     {"preToolUse", "userPromptSubmitted", "postToolUse"},
+     "Install GitHub Copilot CLI from {}",
+     "copilot_cli_docs_url"},
 };
 
 class Registry : public ProviderEnv {};
@@ -46,7 +66,8 @@ TEST_F(Registry, SevenAssistantsInTheirFixedOrder) {
     SCOPED_TRACE(expected.id);
     EXPECT_EQ(factory.id(), expected.id);
     EXPECT_EQ(factory.display_name(), expected.display_name);
-    std::vector<std::string> types(factory.hook_types().begin(), factory.hook_types().end());
+    const auto hook_types = factory.hook_types();
+    std::vector<std::string> types(hook_types.begin(), hook_types.end());
     EXPECT_EQ(types, expected.hook_types);
     EXPECT_EQ(factory.create()->type_name(), expected.type_name);
     EXPECT_EQ(providers::find_factory(expected.id), &factory);
@@ -100,18 +121,37 @@ const DetectionCase kDetection[] = {
     {"OpenClawFileCounts", {}, {".openclaw"}, {}, "openclaw", true, "@HOME@/.openclaw"},
     {"CopilotDirectory", {".copilot"}, {}, {}, "copilot", true, "@HOME@/.copilot"},
     {"CodexDefault", {".codex"}, {}, {}, "codex", true, "@HOME@/.codex"},
-    {"CodexHomeWithoutDotCodex", {"elsewhere"}, {}, {{"CODEX_HOME", "@HOME@/elsewhere"}}, "codex", true,
+    {"CodexHomeWithoutDotCodex",
+     {"elsewhere"},
+     {},
+     {{"CODEX_HOME", "@HOME@/elsewhere"}},
+     "codex",
+     true,
      "@HOME@/elsewhere"},
-    {"CodexHomeMissingHidesDotCodex", {".codex"}, {}, {{"CODEX_HOME", "@HOME@/missing"}}, "codex", false,
-     std::nullopt},
+    {"CodexHomeMissingHidesDotCodex", {".codex"}, {}, {{"CODEX_HOME", "@HOME@/missing"}}, "codex", false, std::nullopt},
     {"CodexHomeEmptyCountsAsUnset", {".codex"}, {}, {{"CODEX_HOME", ""}}, "codex", true, "@HOME@/.codex"},
     {"OpenCodeDefault", {"@ROOT@/xdg-config/opencode"}, {}, {}, "opencode", true, "@ROOT@/xdg-config/opencode"},
-    {"OpenCodeConfigFileNamesItsDirectory", {"oc"}, {}, {{"OPENCODE_CONFIG", "@HOME@/oc/custom.json"}}, "opencode",
-     true, "@HOME@/oc"},
-    {"OpenCodeConfigDirectoryMissing", {"@ROOT@/xdg-config/opencode"}, {},
-     {{"OPENCODE_CONFIG", "@HOME@/none/opencode.json"}}, "opencode", false, std::nullopt},
-    {"OpenCodeConfigWithoutParentFallsBack", {"@ROOT@/xdg-config/opencode"}, {}, {{"OPENCODE_CONFIG", "oc.json"}},
-     "opencode", true, "@ROOT@/xdg-config/opencode"},
+    {"OpenCodeConfigFileNamesItsDirectory",
+     {"oc"},
+     {},
+     {{"OPENCODE_CONFIG", "@HOME@/oc/custom.json"}},
+     "opencode",
+     true,
+     "@HOME@/oc"},
+    {"OpenCodeConfigDirectoryMissing",
+     {"@ROOT@/xdg-config/opencode"},
+     {},
+     {{"OPENCODE_CONFIG", "@HOME@/none/opencode.json"}},
+     "opencode",
+     false,
+     std::nullopt},
+    {"OpenCodeConfigWithoutParentFallsBack",
+     {"@ROOT@/xdg-config/opencode"},
+     {},
+     {{"OPENCODE_CONFIG", "oc.json"}},
+     "opencode",
+     true,
+     "@ROOT@/xdg-config/opencode"},
 };
 
 class Detection : public ProviderEnv, public ::testing::WithParamInterface<DetectionCase> {};
@@ -141,8 +181,7 @@ TEST_P(Detection, Case) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Detection, ::testing::ValuesIn(kDetection),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, Detection, ::testing::ValuesIn(kDetection), [](const auto& p) { return p.param.name; });
 
 TEST_F(Registry, DetectFindsTheProgramsHooksAndForgivesBrokenFiles) {
   const auto* claude = providers::find_factory("claude-code");
@@ -168,10 +207,10 @@ TEST_F(Registry, DetectFindsTheProgramsHooksAndForgivesBrokenFiles) {
 
 TEST(OwnHook, RecognisesTheProgramsCommandsAndMatcher) {
   const std::tuple<const char*, const char*, bool> cases[] = {
-      {"", "/Users/a/.local/bin/stelvane", true},                   // ends with /stelvane
-      {"", "/Users/a/.local/bin/stelvane claude-callback", true},   // -callback and /stelvane
-      {"*", "stelvane cursor-callback", true},                      // -callback and the name
-      {"", "/opt/stelvane run", true},                              // "/stelvane "
+      {"", "/Users/a/.local/bin/stelvane", true},                  // ends with /stelvane
+      {"", "/Users/a/.local/bin/stelvane claude-callback", true},  // -callback and /stelvane
+      {"*", "stelvane cursor-callback", true},                     // -callback and the name
+      {"", "/opt/stelvane run", true},                             // "/stelvane "
       {"", "/opt/bin/stelvane-old --check", false},
       {"", "/usr/bin/other-callback", false},
       {"", "stelvane", false},
@@ -185,12 +224,9 @@ TEST(OwnHook, RecognisesTheProgramsCommandsAndMatcher) {
 
 TEST(StatusLabel, FollowsDetectionAndInstallState) {
   const std::tuple<bool, bool, bool, const char*> cases[] = {
-      {false, true, false, "Cursor [detected]"},
-      {false, true, true, "Cursor [detected]"},
-      {false, false, false, "Cursor [not found]"},
-      {true, true, true, "Cursor [installed]"},
-      {true, false, true, "Cursor [installed]"},
-      {true, true, false, "Cursor [available but not installed]"},
+      {false, true, false, "Cursor [detected]"},   {false, true, true, "Cursor [detected]"},
+      {false, false, false, "Cursor [not found]"}, {true, true, true, "Cursor [installed]"},
+      {true, false, true, "Cursor [installed]"},   {true, true, false, "Cursor [available but not installed]"},
       {true, false, false, "Cursor [not found]"},
   };
   for (const auto& [flag, detected, installed, label] : cases) {
