@@ -1,6 +1,8 @@
 #include "common/http.hpp"
 
 #include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -134,6 +136,41 @@ class Watchdog {
   std::thread thread_;  // last: starts after the members it uses exist
 };
 
+// TLS writes go through write(2), which raises SIGPIPE when the peer has hung up;
+// that would kill the process instead of failing the request. SIGPIPE is blocked
+// on this thread while a request runs, and one raised meanwhile is discarded.
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    already_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    blocked_ = pthread_sigmask(SIG_BLOCK, &pipe_, &old_) == 0;
+  }
+  ~SigpipeGuard() {
+    if (!blocked_) return;
+    if (!already_pending_) {
+      sigset_t pending;
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        timespec zero{0, 0};
+        sigtimedwait(&pipe_, nullptr, &zero);
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+ private:
+  sigset_t pipe_{};
+  sigset_t old_{};
+  bool already_pending_ = false;
+  bool blocked_ = false;
+};
+
 std::string describe(httplib::Error error, const Target& target, const httplib::ClientImpl* client, bool tls) {
   std::string where = target.host + ":" + std::to_string(target.port);
   switch (error) {
@@ -206,7 +243,10 @@ Response send_once(const std::string& method, const std::string& url, const Head
   if (!has_agent) req.headers.emplace("User-Agent", std::string(resources::user_agent()));
   req.body = body;
 
-  httplib::Result result = client->send(req);
+  httplib::Result result = [&] {
+    SigpipeGuard guard;
+    return client->send(req);
+  }();
   bool timed_out = watchdog.fired();
   if (!result) {
     if (timed_out || Clock::now() >= deadline || result.error() == httplib::Error::ConnectionTimeout) {

@@ -158,6 +158,30 @@ TEST_F(ClaudeHook, PlainHttpEndpointAndTheAlias) {
   EXPECT_EQ(server.request_count(), 2u);
 }
 
+// A server that hangs up after the TLS handshake while a large event is still
+// being sent: whatever the write reports (reset, broken pipe), the hook treats it
+// as a cloud failure and is not killed by SIGPIPE, which an assistant would read
+// as a non-blocking error.
+TEST_F(ClaudeHook, EndpointHangingUpMidRequestIsACloudFailure) {
+  HookServer server(HookServer::Options{HookServer::Mode::Close, &ca});
+  json event = json::parse(kToolUse);
+  event["tool_input"]["content"] = std::string(16 * 1024 * 1024, 'x');
+  for (bool fail_open : {true, false}) {
+    SCOPED_TRACE(fail_open ? "fail_open=true" : "fail_open=false");
+    sb.write_config(hook_url(server), fail_open);
+    // Assistants start hooks with SIGPIPE at its default action (this test process
+    // ignores it, and the ignoring would be inherited).
+    RunResult r = sb.run_shell("env --default-signal=PIPE " + commands.at("PreToolUse"),
+                               RunOptions{event.dump(), std::nullopt, 60});
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (fail_open) {
+      EXPECT_EQ(r.out, "");
+    } else {
+      EXPECT_NE(r.out.find(R"({"decision":"block","reason":"stelvane cloud failure ()"), std::string::npos) << r.out;
+    }
+  }
+}
+
 TEST_F(ClaudeHook, PromptsAreReportedAndApproved) {
   HookServer server(HookServer::Options{HookServer::Mode::Reply, &ca});
   server.set_reply(HookServer::status(500, "down"));  // a notification ignores the answer

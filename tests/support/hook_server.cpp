@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 
 #include "support/testutil.hpp"
@@ -80,6 +81,7 @@ HookServer::~HookServer() {
   if (listen_fd_ >= 0) ::shutdown(listen_fd_, SHUT_RDWR);
   if (thread_.joinable()) thread_.join();
   if (listen_fd_ >= 0) ::close(listen_fd_);
+  if (tls_ctx_ != nullptr) SSL_CTX_free(static_cast<SSL_CTX*>(tls_ctx_));
 }
 
 void HookServer::start_http() {
@@ -112,14 +114,33 @@ void HookServer::start_closer() {
     throw std::runtime_error("closing test server could not listen");
   }
   port_ = ntohs(addr.sin_port);
+  if (options_.tls) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (ctx == nullptr || SSL_CTX_use_certificate_chain_file(ctx, options_.tls->cert_file.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, options_.tls->key_file.c_str(), SSL_FILETYPE_PEM) != 1) {
+      throw std::runtime_error("closing test server could not load its certificate");
+    }
+    tls_ctx_ = ctx;
+  }
   thread_ = std::thread([this] {
     for (;;) {
       int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) return;
-      // Read what arrives within a moment (the request, or a TLS hello), then hang up.
-      pollfd p{fd, POLLIN, 0};
-      char buf[4096];
-      if (::poll(&p, 1, 500) > 0) (void)!::read(fd, buf, sizeof buf);
+      // Over TLS, complete the handshake first so that the hang-up meets the request.
+      if (tls_ctx_ != nullptr) {
+        SSL* ssl = SSL_new(static_cast<SSL_CTX*>(tls_ctx_));
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+          char buf[1024];
+          (void)SSL_read(ssl, buf, sizeof buf);
+        }
+        SSL_free(ssl);
+      } else {
+        // Read what arrives within a moment (the start of the request), then hang up.
+        pollfd p{fd, POLLIN, 0};
+        char buf[4096];
+        if (::poll(&p, 1, 500) > 0) (void)!::read(fd, buf, sizeof buf);
+      }
       ::close(fd);
       std::lock_guard lock(mutex_);
       ++closed_;

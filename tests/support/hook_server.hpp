@@ -59,7 +59,7 @@ class HookServer {
     Reply,    // answer with the reply set for the path (or the default reply)
     Silent,   // accept the request and never answer
     Trickle,  // status 200, then one body byte every trickle_interval, forever
-    Close,    // accept the connection, read the request, close without answering
+    Close,    // accept the connection (and TLS handshake), read a little, close without answering
   };
 
   struct Options {
@@ -103,6 +103,7 @@ class HookServer {
   Options options_;
   std::unique_ptr<httplib::Server> server_;
   int listen_fd_ = -1;
+  void* tls_ctx_ = nullptr;  // SSL_CTX of the closing server over TLS
   int port_ = 0;
   std::thread thread_;
 
