@@ -16,7 +16,7 @@ endif()
 
 function(stelvane_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
-    -Wold-style-cast -Wcast-align -Woverloaded-virtual -Wnull-dereference -Wformat=2)
+    -Wold-style-cast -Wcast-align -Woverloaded-virtual -Wformat=2)
   if(STELVANE_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

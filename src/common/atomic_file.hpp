@@ -8,12 +8,12 @@
 // a half-written one, and a failure leaves the old file untouched and no temporary
 // file behind. A symbolic link at the target is kept: its final target is replaced.
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string_view>
+
+#include <sys/types.h>
 
 namespace stelvane::common {
 
@@ -25,8 +25,7 @@ struct ReplaceOptions {
 
 // Replaces the file at `target` with `content`. Throws Error("Unable to write
 // {path}") with the system error as cause on failure.
-void replace_file(const std::filesystem::path& target, std::string_view content,
-                  const ReplaceOptions& options = {});
+void replace_file(const std::filesystem::path& target, std::string_view content, const ReplaceOptions& options = {});
 
 // Resolves a chain of symbolic links at `path` to the file finally named (which
 // need not exist yet). Non-link paths are returned unchanged.

@@ -17,8 +17,7 @@ Error Error::wrap(std::string message, const std::exception& cause) {
 }
 
 Error Error::from_errno(std::string message, int err) {
-  return Error(std::move(message), {std::strerror(err) + std::string(" (os error ") +
-                                    std::to_string(err) + ")"});
+  return Error(std::move(message), {std::strerror(err) + std::string(" (os error ") + std::to_string(err) + ")"});
 }
 
 std::string Error::chain() const {

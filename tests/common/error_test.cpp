@@ -1,8 +1,8 @@
 #include "common/error.hpp"
 
-#include <gtest/gtest.h>
-
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 namespace stelvane {
 namespace {

@@ -3,11 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -18,6 +14,10 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace stelvane::test {
 
@@ -40,7 +40,8 @@ TempDir::~TempDir() {
   // Tests may leave read-only directories behind; make them writable first.
   for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
 }
@@ -78,8 +79,7 @@ void Sandbox::write_config(const std::string& hook_url, bool fail_open, bool aud
   s << "{\n  \"user\": {\n    \"fail_open\": " << b(fail_open) << ",\n    \"audit_tool_use\": " << b(audit_tool_use)
     << ",\n    \"audit_prompts\": " << b(audit_prompts) << ",\n    \"debug\": " << b(debug)
     << ",\n    \"auto_upgrade\": false\n  },\n  \"install_id\": \"0e6f1c7a-3d2b-4c8e-9f10-2a3b4c5d6e7f\",\n"
-    << "  \"org\": {\n    \"oid\": \"o1\",\n    \"name\": \"Test Org\",\n    \"url\": \"" << hook_url
-    << "\"\n  }\n}";
+    << "  \"org\": {\n    \"oid\": \"o1\",\n    \"name\": \"Test Org\",\n    \"url\": \"" << hook_url << "\"\n  }\n}";
   fs::create_directories(config_file().parent_path());
   write_file(config_file(), s.str());
   fs::permissions(config_file(), fs::perms(0600));
@@ -178,8 +178,10 @@ RunResult run_process(const std::vector<std::string>& argv, const std::map<std::
   if (err_fd >= 0) close(err_fd);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  if (WIFEXITED(status))
+    result.status = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.status = 128 + WTERMSIG(status);
   if (killed) result.err += "\n[test harness: process killed after timeout]";
   return result;
 }

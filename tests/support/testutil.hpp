@@ -2,13 +2,13 @@
 // Shared test fixtures: a private home for each test and a way to run the built
 // executable the way a user or an assistant would.
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace stelvane::test {
 

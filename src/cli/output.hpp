@@ -1,0 +1,29 @@
+#pragma once
+// Console output shared by several commands: the banner line and the
+// configuration section (title, underline, aligned "label : value" rows).
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/loader.hpp"
+
+namespace stelvane::cli {
+
+using SectionRows = std::vector<std::pair<std::string, std::string>>;
+
+// The section as printed: newline, bold cyan title, "─" once per title byte,
+// the rows padded to the longest label, newline. Colour only on a terminal.
+std::string format_section(const std::string& title, const SectionRows& rows, bool color);
+void print_section(const std::string& title, const SectionRows& rows);
+
+// "stelvane 1.0.8" and a newline.
+void print_banner();
+
+// "enabled" or "disabled".
+const char* enabled_text(bool on);
+
+// The settings section printed by configure and show-configuration.
+void print_settings_section(const config::Config& config);
+
+}  // namespace stelvane::cli
