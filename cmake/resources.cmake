@@ -1,2 +1,275 @@
-# Embeds the files of resources/ into generated sources (filled in with the resources module).
-set(STELVANE_GENERATED_SOURCES "")
+# Embeds the files of resources/ into a generated source file.
+#
+# Included from the top-level CMakeLists.txt it checks the deployment chosen with
+# STELVANE_DEPLOYMENT, sets STELVANE_GENERATED_SOURCES and adds the build step that
+# regenerates the source whenever a resource file changes. Run as a script
+# (cmake -DRESOURCES_DIR=… -DDEPLOYMENT=… -DOUTPUT_DIR=… -P resources.cmake) it
+# performs that step: it checks the deployment file, writes consts.json (the six
+# built-in constants, four-space indented, in their fixed order) and
+# embedded_resources.cpp (consts.json, the other deployment values and the HTML
+# pages as byte strings) into OUTPUT_DIR.
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  cmake_minimum_required(VERSION 3.25)
+endif()
+
+# The built-in constants, in the order in which consts.json stores them.
+set(_STELVANE_CONST_KEYS
+  firebase_api_key firebase_signup_url join_team_command join_team_command_windows upgrade_url github_client_id)
+
+# Reads a deployment file into `out_var` (the JSON text) after checking that it is an
+# object of strings.
+function(_stelvane_read_deployment file out_var)
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "Deployment file ${file} does not exist")
+  endif()
+  file(READ "${file}" _json)
+  string(JSON _type ERROR_VARIABLE _err TYPE "${_json}")
+  if(_err OR NOT _type STREQUAL "OBJECT")
+    message(FATAL_ERROR "Deployment file ${file} is not a JSON object ${_err}")
+  endif()
+  string(JSON _count LENGTH "${_json}")
+  if(_count GREATER 0)
+    math(EXPR _last "${_count} - 1")
+    foreach(_i RANGE ${_last})
+      string(JSON _key MEMBER "${_json}" ${_i})
+      if(NOT _key MATCHES "^[a-z0-9_]+$")
+        message(FATAL_ERROR "Deployment file ${file}: key \"${_key}\" must consist of a-z, 0-9 and _")
+      endif()
+      string(JSON _vtype TYPE "${_json}" "${_key}")
+      if(NOT _vtype STREQUAL "STRING")
+        message(FATAL_ERROR "Deployment file ${file}: value of \"${_key}\" must be a string")
+      endif()
+    endforeach()
+  endif()
+  set(${out_var} "${_json}" PARENT_SCOPE)
+endfunction()
+
+# The sorted member names of a JSON object.
+function(_stelvane_json_keys json out_var)
+  set(_keys "")
+  string(JSON _count LENGTH "${json}")
+  if(_count GREATER 0)
+    math(EXPR _last "${_count} - 1")
+    foreach(_i RANGE ${_last})
+      string(JSON _key MEMBER "${json}" ${_i})
+      list(APPEND _keys "${_key}")
+    endforeach()
+  endif()
+  list(SORT _keys)
+  set(${out_var} "${_keys}" PARENT_SCOPE)
+endfunction()
+
+function(_stelvane_fail_value file key value expected)
+  message(FATAL_ERROR "Deployment file ${file}: \"${key}\" is \"${value}\", expected ${expected}")
+endfunction()
+
+# Checks the values whose form the program relies on.
+function(_stelvane_check_values file json)
+  string(JSON _v GET "${json}" firebase_api_key)
+  string(LENGTH "${_v}" _len)
+  if(NOT _v MATCHES "^[A-Za-z0-9_-]+$" OR NOT _len EQUAL 39)
+    _stelvane_fail_value("${file}" firebase_api_key "${_v}" "39 characters of A-Z, a-z, 0-9, - and _")
+  endif()
+  string(JSON _v GET "${json}" firebase_signup_url)
+  if(NOT _v MATCHES "^https://[^/?#@ ]+/signUpStelvane$")
+    _stelvane_fail_value("${file}" firebase_signup_url "${_v}" "https://<host>/signUpStelvane")
+  endif()
+  string(JSON _upgrade GET "${json}" upgrade_url)
+  if(NOT _upgrade MATCHES "^https://[^/?#@ ]+$")
+    _stelvane_fail_value("${file}" upgrade_url "${_upgrade}" "https://<host> without a path")
+  endif()
+  string(JSON _v GET "${json}" join_team_command)
+  set(_expected "bash <(curl -fsSL ${_upgrade}/install.sh) join-team")
+  if(NOT _v STREQUAL _expected)
+    _stelvane_fail_value("${file}" join_team_command "${_v}" "\"${_expected}\"")
+  endif()
+  string(JSON _v GET "${json}" join_team_command_windows)
+  set(_expected "$u=\"{URL}\"; irm ${_upgrade}/join.ps1 | iex")
+  if(NOT _v STREQUAL _expected)
+    _stelvane_fail_value("${file}" join_team_command_windows "${_v}" "\"${_expected}\"")
+  endif()
+  string(JSON _v GET "${json}" github_client_id)
+  string(LENGTH "${_v}" _len)
+  if(NOT _v MATCHES "^[0-9a-f]+$" OR NOT _len EQUAL 20)
+    _stelvane_fail_value("${file}" github_client_id "${_v}" "20 lower-case hexadecimal digits")
+  endif()
+  string(JSON _v GET "${json}" hook_domain_suffix)
+  if(NOT _v MATCHES "^\\.hook\\.[a-z0-9-]+(\\.[a-z0-9-]+)*$")
+    _stelvane_fail_value("${file}" hook_domain_suffix "${_v}" ".hook.<domain>")
+  endif()
+  string(JSON _v GET "${json}" api_url)
+  if(NOT _v MATCHES "^https://[^/?#@ ]+(/[^?# ]*)?/v1$")
+    _stelvane_fail_value("${file}" api_url "${_v}" "https://<host>[/<path>]/v1")
+  endif()
+  string(JSON _v GET "${json}" jwt_url)
+  if(NOT _v MATCHES "^https://[^/?#@ ]+$")
+    _stelvane_fail_value("${file}" jwt_url "${_v}" "https://<host> without a path")
+  endif()
+  foreach(_key web_app_url identity_toolkit_url github_url website_url terms_url)
+    string(JSON _v GET "${json}" ${_key})
+    if(NOT _v MATCHES "^https://[^/?#@ ]+(/[^?# ]*[^/?# ])?$")
+      _stelvane_fail_value("${file}" ${_key} "${_v}" "an https address without a trailing slash")
+    endif()
+  endforeach()
+endfunction()
+
+# Hex digits (two a byte) -> a C++ string literal of hex escapes, split into
+# lines of 32 bytes (adjacent literals concatenate).
+function(_stelvane_hex_literal hex out_var)
+  if(hex STREQUAL "")
+    set(${out_var} "\"\"" PARENT_SCOPE)
+    return()
+  endif()
+  string(REPEAT "[0-9a-f][0-9a-f]" 32 _chunk)
+  string(REGEX REPLACE "(${_chunk})" "\\1\n" _lines "${hex}")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\\\x\\1" _lines "${_lines}")
+  string(REGEX REPLACE "\n$" "" _lines "${_lines}")
+  string(REGEX REPLACE "([^\n]+)" "    \"\\1\"" _lines "${_lines}")
+  set(${out_var} "\n${_lines}" PARENT_SCOPE)
+endfunction()
+
+# Writes `content` to `file` unless it already holds exactly that.
+function(_stelvane_write_if_changed file content)
+  if(EXISTS "${file}")
+    file(READ "${file}" _old)
+    if(_old STREQUAL content)
+      return()
+    endif()
+  endif()
+  file(WRITE "${file}" "${content}")
+endfunction()
+
+function(_stelvane_generate_resources resources_dir deployment output_dir)
+  set(_file "${resources_dir}/deployments/${deployment}.json")
+  _stelvane_read_deployment("${_file}" _json)
+  # Every deployment defines exactly the keys of the production deployment.
+  set(_reference_file "${resources_dir}/deployments/production.json")
+  _stelvane_read_deployment("${_reference_file}" _reference)
+  _stelvane_json_keys("${_json}" _keys)
+  _stelvane_json_keys("${_reference}" _reference_keys)
+  foreach(_key IN LISTS _reference_keys _STELVANE_CONST_KEYS)
+    if(NOT _key IN_LIST _keys)
+      message(FATAL_ERROR "Deployment file ${_file} lacks the value \"${_key}\"")
+    endif()
+  endforeach()
+  foreach(_key IN LISTS _keys)
+    if(NOT _key IN_LIST _reference_keys)
+      message(FATAL_ERROR "Deployment file ${_file} has the value \"${_key}\", which ${_reference_file} does not define")
+    endif()
+  endforeach()
+  _stelvane_check_values("${_file}" "${_json}")
+
+  # consts.json: the six constants in their fixed order, four-space indentation.
+  set(_consts "{\n")
+  list(LENGTH _STELVANE_CONST_KEYS _n)
+  set(_i 0)
+  foreach(_key IN LISTS _STELVANE_CONST_KEYS)
+    string(JSON _v GET "${_json}" ${_key})
+    string(REPLACE "\\" "\\\\" _v "${_v}")
+    string(REPLACE "\"" "\\\"" _v "${_v}")
+    math(EXPR _i "${_i} + 1")
+    if(_i LESS _n)
+      string(APPEND _consts "    \"${_key}\": \"${_v}\",\n")
+    else()
+      string(APPEND _consts "    \"${_key}\": \"${_v}\"\n")
+    endif()
+  endforeach()
+  string(APPEND _consts "}\n")
+
+  # The other deployment values, sorted by key.
+  set(_values "")
+  foreach(_key IN LISTS _keys)
+    if(NOT _key IN_LIST _STELVANE_CONST_KEYS)
+      string(JSON _v GET "${_json}" ${_key})
+      string(HEX "${_v}" _hex)
+      _stelvane_hex_literal("${_hex}" _lit)
+      string(LENGTH "${_hex}" _len)
+      math(EXPR _len "${_len} / 2")
+      string(APPEND _values "    {\"${_key}\", std::string_view{${_lit},\n                                  ${_len}}},\n")
+    endif()
+  endforeach()
+
+  # The pages, sorted by file name.
+  file(GLOB _pages RELATIVE "${resources_dir}/pages" "${resources_dir}/pages/*.html")
+  list(SORT _pages)
+  set(_page_entries "")
+  foreach(_page IN LISTS _pages)
+    if(NOT _page MATCHES "^[a-z0-9_.-]+$")
+      message(FATAL_ERROR "Page file name ${_page} must consist of a-z, 0-9, ., - and _")
+    endif()
+    file(READ "${resources_dir}/pages/${_page}" _hex HEX)
+    _stelvane_hex_literal("${_hex}" _lit)
+    string(LENGTH "${_hex}" _len)
+    math(EXPR _len "${_len} / 2")
+    string(APPEND _page_entries "    {\"${_page}\", std::string_view{${_lit},\n                                  ${_len}}},\n")
+  endforeach()
+
+  string(HEX "${_consts}" _hex)
+  _stelvane_hex_literal("${_hex}" _consts_lit)
+  string(LENGTH "${_hex}" _consts_len)
+  math(EXPR _consts_len "${_consts_len} / 2")
+
+  set(_cpp "// Generated by cmake/resources.cmake from resources/ (deployment \"${deployment}\"). Do not edit.\n")
+  string(APPEND _cpp "#include \"resources/embedded.hpp\"\n\n")
+  string(APPEND _cpp "namespace stelvane::resources::embedded {\n\nnamespace {\n\n")
+  string(APPEND _cpp "constexpr std::string_view kConstsJson{${_consts_lit},\n    ${_consts_len}};\n\n")
+  if(_values STREQUAL "")
+    string(APPEND _cpp "constexpr std::span<const Entry> kValues{};\n\n")
+  else()
+    string(APPEND _cpp "constexpr Entry kValues[] = {\n${_values}};\n\n")
+  endif()
+  if(_page_entries STREQUAL "")
+    string(APPEND _cpp "constexpr std::span<const Entry> kPages{};\n\n")
+  else()
+    string(APPEND _cpp "constexpr Entry kPages[] = {\n${_page_entries}};\n\n")
+  endif()
+  string(APPEND _cpp "}  // namespace\n\n")
+  string(APPEND _cpp "std::string_view deployment_name() { return \"${deployment}\"; }\n")
+  string(APPEND _cpp "std::string_view consts_json() { return kConstsJson; }\n")
+  string(APPEND _cpp "std::span<const Entry> deployment_values() { return kValues; }\n")
+  string(APPEND _cpp "std::span<const Entry> pages() { return kPages; }\n\n")
+  string(APPEND _cpp "}  // namespace stelvane::resources::embedded\n")
+
+  file(MAKE_DIRECTORY "${output_dir}")
+  _stelvane_write_if_changed("${output_dir}/consts.json" "${_consts}")
+  _stelvane_write_if_changed("${output_dir}/embedded_resources.cpp" "${_cpp}")
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  foreach(_var RESOURCES_DIR DEPLOYMENT OUTPUT_DIR)
+    if(NOT DEFINED ${_var})
+      message(FATAL_ERROR "resources.cmake: ${_var} is not set")
+    endif()
+  endforeach()
+  _stelvane_generate_resources("${RESOURCES_DIR}" "${DEPLOYMENT}" "${OUTPUT_DIR}")
+  return()
+endif()
+
+set(_stelvane_resources_dir "${PROJECT_SOURCE_DIR}/resources")
+file(GLOB _stelvane_deployments RELATIVE "${_stelvane_resources_dir}/deployments"
+  "${_stelvane_resources_dir}/deployments/*.json")
+list(TRANSFORM _stelvane_deployments REPLACE "\\.json$" "")
+list(SORT _stelvane_deployments)
+if(NOT STELVANE_DEPLOYMENT IN_LIST _stelvane_deployments)
+  list(JOIN _stelvane_deployments ", " _stelvane_known)
+  message(FATAL_ERROR "Unknown deployment \"${STELVANE_DEPLOYMENT}\" (STELVANE_DEPLOYMENT): "
+    "choose one of ${_stelvane_known} (the files in resources/deployments)")
+endif()
+
+set(_stelvane_generated_dir "${PROJECT_BINARY_DIR}/generated/resources")
+# Generate once now so that a faulty deployment file fails the configuration.
+_stelvane_generate_resources("${_stelvane_resources_dir}" "${STELVANE_DEPLOYMENT}" "${_stelvane_generated_dir}")
+
+file(GLOB _stelvane_resource_inputs CONFIGURE_DEPENDS
+  "${_stelvane_resources_dir}/deployments/*.json" "${_stelvane_resources_dir}/pages/*.html")
+add_custom_command(
+  OUTPUT "${_stelvane_generated_dir}/embedded_resources.cpp" "${_stelvane_generated_dir}/consts.json"
+  COMMAND "${CMAKE_COMMAND}" "-DRESOURCES_DIR=${_stelvane_resources_dir}" "-DDEPLOYMENT=${STELVANE_DEPLOYMENT}"
+          "-DOUTPUT_DIR=${_stelvane_generated_dir}" -P "${CMAKE_CURRENT_LIST_FILE}"
+  COMMAND "${CMAKE_COMMAND}" -E touch "${_stelvane_generated_dir}/embedded_resources.cpp"
+          "${_stelvane_generated_dir}/consts.json"
+  DEPENDS ${_stelvane_resource_inputs} "${CMAKE_CURRENT_LIST_FILE}"
+  COMMENT "Embedding resources of the ${STELVANE_DEPLOYMENT} deployment"
+  VERBATIM)
+set(STELVANE_GENERATED_SOURCES "${_stelvane_generated_dir}/embedded_resources.cpp")
