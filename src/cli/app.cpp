@@ -12,6 +12,7 @@
 #include "common/build_info.hpp"
 #include "common/error.hpp"
 #include "config/loader.hpp"
+#include "hooks/install.hpp"
 #include "logging/logging.hpp"
 
 namespace stelvane::cli {
@@ -97,15 +98,15 @@ constexpr Command kCommands[] = {
                       "claude-code,cursor,gemini-cli,codex,opencode,openclaw,copilot) or \"all\" for all detected")
            ->type_name("PROVIDERS");
      },
-     [](const Args&) { not_available("install"); }},
+     [](const Args& a) { hooks::install::install(a.providers); }},
     {"uninstall-hooks", "uninstall", "Uninstall hooks from selected providers (keeps binary and config)", Kind::Other,
-     no_options, [](const Args&) { not_available("uninstall-hooks"); }},
+     no_options, [](const Args&) { hooks::install::uninstall_hooks(); }},
     {"uninstall-all", nullptr, "Uninstall everything: remove all hooks, binary, config, and data", Kind::UninstallAll,
      [](CLI::App& app, Args& a) {
        app.add_flag("-y,--yes", a.yes, "Skip confirmation prompt and proceed with uninstall");
      },
-     [](const Args&) { not_available("uninstall-all"); }},
-    {"list", "ls", "List Hooks", Kind::Other, no_options, [](const Args&) { not_available("list"); }},
+     [](const Args& a) { hooks::install::uninstall_all_command(a.yes); }},
+    {"list", "ls", "List Hooks", Kind::Other, no_options, [](const Args&) { hooks::install::list(); }},
     {"upgrade", nullptr, "Upgrade to the latest version", Kind::Other,
      [](CLI::App& app, Args& a) {
        app.add_flag("-f,--force", a.force, "Force upgrade even if already on latest version, skip version check");
@@ -153,6 +154,13 @@ class Formatter : public CLI::Formatter {
 };
 
 void print_error(const Error& e) {
+  std::fflush(stdout);
+  std::fputs(format_error_report(e).c_str(), stderr);
+}
+
+}  // namespace
+
+std::string format_error_report(const Error& e) {
   std::string text = "Error: " + e.message() + "\n";
   const auto& causes = e.causes();
   if (!causes.empty()) {
@@ -161,11 +169,8 @@ void print_error(const Error& e) {
       text += causes.size() == 1 ? fmt::format("    {}\n", causes[i]) : fmt::format("    {}: {}\n", i, causes[i]);
     }
   }
-  std::fflush(stdout);
-  std::fputs(text.c_str(), stderr);
+  return text;
 }
-
-}  // namespace
 
 int run(int argc, char** argv) {
   Args args;
@@ -208,7 +213,9 @@ int run(int argc, char** argv) {
       }
       target = next;
     }
-    std::cout << target->help();
+    // App::help() would describe the selected "help" subcommand itself.
+    std::cout << app.get_formatter()->make_help(target, target == &app ? build::kProgramName : target->get_name(),
+                                                CLI::AppFormatMode::Normal);
     return kSuccess;
   }
 

@@ -1,8 +1,6 @@
 #include "config/loader.hpp"
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <vector>
 
@@ -13,6 +11,7 @@
 
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
+#include "common/fileio.hpp"
 #include "common/paths.hpp"
 #include "logging/log.hpp"
 
@@ -156,20 +155,15 @@ Config load_config() {
 
   std::optional<Error> failure;
   Config config;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    failure = Error::from_errno("Unable to read " + path.string(), errno);
-  } else {
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-      failure = Error::from_errno("Unable to read " + path.string(), errno);
-    } else {
-      try {
-        config = parse_config(text);
-      } catch (const Error& e) {
-        failure = Error::wrap("Unable to deserialize configuration data", e);
-      }
+  try {
+    const std::string text = common::read_file(path);
+    try {
+      config = parse_config(text);
+    } catch (const Error& e) {
+      failure = Error::wrap("Unable to deserialize configuration data", e);
     }
+  } catch (const Error& e) {
+    failure = e;
   }
 
   if (failure) {

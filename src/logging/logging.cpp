@@ -7,8 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,6 +23,7 @@
 #include <sys/stat.h>
 
 #include "common/error.hpp"
+#include "common/fileio.hpp"
 #include "common/paths.hpp"
 #include "config/loader.hpp"
 #include "logging/log.hpp"
@@ -199,10 +198,7 @@ bool debug_enabled() {
       if (!base) return false;
       dir = *base / "stelvane";
     }
-    std::ifstream in(dir / "config.json", std::ios::binary);
-    if (!in) return false;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return config::parse_config(text).user.debug;
+    return config::parse_config(common::read_file(dir / "config.json")).user.debug;
   } catch (const std::exception&) {
     return false;
   }
