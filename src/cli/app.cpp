@@ -13,6 +13,7 @@
 #include "common/error.hpp"
 #include "config/loader.hpp"
 #include "hooks/install.hpp"
+#include "oauth/join_team.hpp"
 #include "logging/logging.hpp"
 
 namespace stelvane::cli {
@@ -77,7 +78,7 @@ constexpr Command kCommands[] = {
            ->required()
            ->type_name("URL");
      },
-     [](const Args&) { not_available("join-team"); }},
+     [](const Args& a) { oauth::join_team(a.url); }},
     {"configure", "config", "Configure audit and behavior settings", Kind::Other,
      [](CLI::App& app, Args& a) {
        add_bool_option(app, "--fail-open", "FAIL_OPEN", "Accept command on cloud failure", a.fail_open);
