@@ -65,7 +65,8 @@ class Copilot final : public Provider {
     }
     nlohmann::ordered_json answer;
     answer["permissionDecision"] = "deny";
-    answer["permissionDecisionReason"] = decision.reason ? *decision.reason : fmt::format("Blocked by {} policy", kProgram);
+    answer["permissionDecisionReason"] =
+        decision.reason ? *decision.reason : fmt::format("Blocked by {} policy", kProgram);
     std::string text;
     try {
       text = answer.dump();

@@ -24,8 +24,7 @@ class Cursor final : public Provider {
   std::string_view type_name() const override { return "Cursor"; }
 
   void install_hook(std::string_view hook_type) override {
-    flat_hooks::install(kStyle, hooks_path_, hook_type,
-                        {{"type", "command"}, {"command", command_}, {"matcher", "*"}});
+    flat_hooks::install(kStyle, hooks_path_, hook_type, {{"type", "command"}, {"command", command_}, {"matcher", "*"}});
   }
 
   void uninstall_hook(std::string_view hook_type) override { flat_hooks::uninstall(kStyle, hooks_path_, hook_type); }

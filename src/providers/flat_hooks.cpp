@@ -38,8 +38,8 @@ void install(const Style& style, const fs::path& file, std::string_view hook_typ
   Json& hooks = settings_file::object_member(document, "hooks", file,
                                              fmt::format("Expected 'hooks' field in {} to be an object", path));
   const std::string type_key(hook_type);
-  Json& array = settings_file::array_member(hooks, type_key.c_str(), file,
-                                            fmt::format("Expected 'hooks.{}' field in {} to be an array", hook_type, path));
+  Json& array = settings_file::array_member(
+      hooks, type_key.c_str(), file, fmt::format("Expected 'hooks.{}' field in {} to be an array", hook_type, path));
 
   const std::string& command = hook.at(style.command_key).get_ref<const std::string&>();
   bool present = false;

@@ -15,7 +15,9 @@ std::string parse_message(const fs::path& path) {
   return fmt::format("Unable to parse JSON data in {}", path.string());
 }
 
-std::string serialize_message(const Style& style) { return fmt::format("Failed to serialize {} settings", style.assistant); }
+std::string serialize_message(const Style& style) {
+  return fmt::format("Failed to serialize {} settings", style.assistant);
+}
 
 // The first element of a hook-type array that is an object with "matcher": "*".
 Json* wildcard_group(Json& groups) {
@@ -34,8 +36,10 @@ void install(const Style& style, const fs::path& settings, std::string_view hook
   log.info("Installing {} in {}", hook_type, path);
 
   const fs::path dir = settings.parent_path();
-  settings_file::ensure_directory(dir, fmt::format("Unable to create {} config directory at {}", style.assistant, dir.string()));
-  settings_file::ensure_file(settings, "{}\n", fmt::format("Unable to create {} settings file at {}", style.assistant, path));
+  settings_file::ensure_directory(
+      dir, fmt::format("Unable to create {} config directory at {}", style.assistant, dir.string()));
+  settings_file::ensure_file(settings, "{}\n",
+                             fmt::format("Unable to create {} settings file at {}", style.assistant, path));
 
   Json document = settings_file::read_json(settings, parse_message(settings));
   if (!document.is_object()) {
@@ -44,8 +48,9 @@ void install(const Style& style, const fs::path& settings, std::string_view hook
   Json& hooks = settings_file::object_member(document, "hooks", settings,
                                              fmt::format("Expected 'hooks' field in {} to be an object", path));
   const std::string type_key(hook_type);
-  Json& groups = settings_file::array_member(
-      hooks, type_key.c_str(), settings, fmt::format("Expected 'hooks.{}' field in {} to be an array", hook_type, path));
+  Json& groups =
+      settings_file::array_member(hooks, type_key.c_str(), settings,
+                                  fmt::format("Expected 'hooks.{}' field in {} to be an array", hook_type, path));
 
   const std::string& command = hook.at("command").get_ref<const std::string&>();
   if (Json* group = wildcard_group(groups)) {

@@ -53,8 +53,7 @@ class AssistantFactory final : public ProviderFactory {
     ProviderInfo info;
     info.id = entry_.id;
     info.display_name = entry_.display_name;
-    info.install_hint =
-        fmt::format(fmt::runtime(entry_.hint_format), resources::deployment_value(entry_.hint_url_key));
+    info.install_hint = fmt::format(fmt::runtime(entry_.hint_format), resources::deployment_value(entry_.hint_url_key));
     if (auto path = entry_.tested_path()) {
       std::error_code ec;
       const auto status = fs::status(*path, ec);
@@ -72,21 +71,61 @@ class AssistantFactory final : public ProviderFactory {
 
 std::vector<std::unique_ptr<ProviderFactory>> build_registry() {
   std::vector<AssistantEntry> entries = {
-      {"claude-code", "Claude Code", {"PreToolUse", "UserPromptSubmit", "Stop"},
-       "Install Claude Code from {} or run: npm install -g @anthropic-ai/claude-code", "claude_code_download_url",
-       [] { return under_home(".claude"); }, false, claudecode::create},
-      {"cursor", "Cursor", {"preToolUse", "beforeSubmitPrompt", "afterAgentResponse"}, "Install Cursor from {}",
-       "cursor_download_url", [] { return under_home(".cursor"); }, false, cursor::create},
-      {"gemini-cli", "Gemini CLI", {"BeforeTool", "SessionStart", "AfterAgent"}, "Install Gemini CLI from {}",
-       "gemini_cli_url", [] { return under_home(".gemini"); }, false, gemini::create},
-      {"codex", "OpenAI Codex CLI", {"notify"}, "Install Codex CLI from {}", "codex_cli_url", codex::codex_dir,
-       false, codex::create},
-      {"opencode", "OpenCode", {"plugins"}, "Install OpenCode from {}", "opencode_docs_url",
-       opencode::opencode_dir, false, opencode::create},
-      {"openclaw", "OpenClaw", {"plugin"}, "Install OpenClaw: npm install -g openclaw or visit {}",
-       "openclaw_home_url", [] { return under_home(".openclaw"); }, true, openclaw::create},
-      {"copilot", "GitHub Copilot CLI", {"preToolUse", "userPromptSubmitted", "postToolUse"},
-       "Install GitHub Copilot CLI from {}", "copilot_cli_docs_url", [] { return under_home(".copilot"); }, false,
+      {"claude-code",
+       "Claude Code",
+       {"PreToolUse", "UserPromptSubmit", "Stop"},
+       "Install Claude Code from {} or run: npm install -g @anthropic-ai/claude-code",
+       "claude_code_download_url",
+       [] { return under_home(".claude"); },
+       false,
+       claudecode::create},
+      {"cursor",
+       "Cursor",
+       {"preToolUse", "beforeSubmitPrompt", "afterAgentResponse"},
+       "Install Cursor from {}",
+       "cursor_download_url",
+       [] { return under_home(".cursor"); },
+       false,
+       cursor::create},
+      {"gemini-cli",
+       "Gemini CLI",
+       {"BeforeTool", "SessionStart", "AfterAgent"},
+       "Install Gemini CLI from {}",
+       "gemini_cli_url",
+       [] { return under_home(".gemini"); },
+       false,
+       gemini::create},
+      {"codex",
+       "OpenAI Codex CLI",
+       {"notify"},
+       "Install Codex CLI from {}",
+       "codex_cli_url",
+       codex::codex_dir,
+       false,
+       codex::create},
+      {"opencode",
+       "OpenCode",
+       {"plugins"},
+       "Install OpenCode from {}",
+       "opencode_docs_url",
+       opencode::opencode_dir,
+       false,
+       opencode::create},
+      {"openclaw",
+       "OpenClaw",
+       {"plugin"},
+       "Install OpenClaw: npm install -g openclaw or visit {}",
+       "openclaw_home_url",
+       [] { return under_home(".openclaw"); },
+       true,
+       openclaw::create},
+      {"copilot",
+       "GitHub Copilot CLI",
+       {"preToolUse", "userPromptSubmitted", "postToolUse"},
+       "Install GitHub Copilot CLI from {}",
+       "copilot_cli_docs_url",
+       [] { return under_home(".copilot"); },
+       false,
        copilot::create},
   };
   std::vector<std::unique_ptr<ProviderFactory>> factories;
@@ -205,9 +244,8 @@ std::unique_ptr<Provider> create_for_kind(ProviderKind kind) {
 bool is_own_hook(const HookEntry& entry) {
   const std::string_view command = entry.command;
   const bool names_program = command.find(kProgram) != std::string_view::npos;
-  return (names_program && command.find("-callback") != std::string_view::npos) ||
-         command.ends_with("/stelvane") || command.find("/stelvane ") != std::string_view::npos ||
-         entry.matcher == kProgram;
+  return (names_program && command.find("-callback") != std::string_view::npos) || command.ends_with("/stelvane") ||
+         command.find("/stelvane ") != std::string_view::npos || entry.matcher == kProgram;
 }
 
 std::string status_label(const ProviderInfo& info, bool show_install_state) {

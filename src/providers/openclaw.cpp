@@ -92,7 +92,8 @@ void enable_plugin(const fs::path& config) {
 
   Json document = read_config(config);
   if (!document.is_object()) throw Error(fmt::format("Expected root of {} to be a JSON object", path));
-  Json& plugins = config_object(document, "plugins", fmt::format("Expected 'plugins' field in {} to be an object", path));
+  Json& plugins =
+      config_object(document, "plugins", fmt::format("Expected 'plugins' field in {} to be an object", path));
   Json& entries =
       config_object(plugins, "entries", fmt::format("Expected 'plugins.entries' field in {} to be an object", path));
   if (entries.contains(kPluginId)) {
@@ -122,7 +123,8 @@ class OpenClaw final : public Provider {
     log.info("Installing {} plugin in {}", hook_type, paths->openclaw_dir.string());
 
     fs::create_directories(paths->plugin_dir, ec);
-    if (ec) throw Error(fmt::format("Unable to create plugin directory at {}", paths->plugin_dir.string()), {ec.message()});
+    if (ec)
+      throw Error(fmt::format("Unable to create plugin directory at {}", paths->plugin_dir.string()), {ec.message()});
     write_plugin_file(paths->manifest, manifest_text(), "openclaw.plugin.json");
     const std::string docs_url(resources::deployment_value("openclaw_plugin_docs_url"));
     write_plugin_file(paths->module, module_source(executable_, docs_url), "index.ts");
@@ -140,7 +142,8 @@ class OpenClaw final : public Provider {
 
     if (fs::exists(fs::symlink_status(paths->plugin_dir, ec))) {
       fs::remove_all(paths->plugin_dir, ec);
-      if (ec) throw Error(fmt::format("Unable to remove plugin directory at {}", paths->plugin_dir.string()), {ec.message()});
+      if (ec)
+        throw Error(fmt::format("Unable to remove plugin directory at {}", paths->plugin_dir.string()), {ec.message()});
       log.info("Removed {} plugin from {}", kProgram, paths->plugin_dir.string());
     }
 
@@ -177,7 +180,8 @@ class OpenClaw final : public Provider {
     if (entries == plugins->end() || !entries->is_object()) return hooks;
     for (const auto& [name, entry] : entries->items()) {
       const auto enabled = entry.is_object() ? entry.find("enabled") : entry.end();
-      const bool disabled = entry.is_object() && enabled != entry.end() && enabled->is_boolean() && !enabled->get<bool>();
+      const bool disabled =
+          entry.is_object() && enabled != entry.end() && enabled->is_boolean() && !enabled->get<bool>();
       const fs::path module = paths->openclaw_dir / "extensions" / name / "index.ts";
       hooks.push_back({"plugin", disabled ? fmt::format("{} (disabled)", name) : name,
                        fs::exists(module, ec) ? fmt::format("[plugin: {}]", module.string())
@@ -192,8 +196,6 @@ class OpenClaw final : public Provider {
 
 }  // namespace
 
-std::unique_ptr<Provider> create() {
-  return std::make_unique<OpenClaw>(common::installed_executable_path().string());
-}
+std::unique_ptr<Provider> create() { return std::make_unique<OpenClaw>(common::installed_executable_path().string()); }
 
 }  // namespace stelvane::providers::openclaw

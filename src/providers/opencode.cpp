@@ -44,17 +44,16 @@ class OpenCode final : public Provider {
     if (!document.is_object()) {
       settings_file::structure_error(config_path_, fmt::format("Expected root of {} to be a JSON object", path));
     }
-    Json& plugins = settings_file::object_member(
-        document, "plugins", config_path_, fmt::format("Expected 'plugins' field in {} to be an object", path));
+    Json& plugins = settings_file::object_member(document, "plugins", config_path_,
+                                                 fmt::format("Expected 'plugins' field in {} to be an object", path));
     auto existing = plugins.find(kEntry);
     const std::string* existing_command =
         existing != plugins.end() ? settings_file::text_member(*existing, "command") : nullptr;
     if (existing_command != nullptr && *existing_command == command_) {
       log.warn("{} plugin already exists in {}", kProgram, path);
     } else {
-      plugins[kEntry] = {{"enabled", true},
-                         {"command", command_},
-                         {"description", fmt::format("{} security hooks", kProgram)}};
+      plugins[kEntry] = {
+          {"enabled", true}, {"command", command_}, {"description", fmt::format("{} security hooks", kProgram)}};
     }
     settings_file::write_json(config_path_, document, kSerializeError);
   }

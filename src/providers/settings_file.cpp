@@ -1,15 +1,13 @@
 #include "providers/settings_file.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <system_error>
 
 #include <fmt/format.h>
 
 #include "common/atomic_file.hpp"
 #include "common/error.hpp"
+#include "common/fileio.hpp"
+#include "providers/assistants.hpp"
 
 namespace stelvane::providers::settings_file {
 
@@ -36,26 +34,7 @@ void ensure_file(const fs::path& path, std::string_view content, const std::stri
   }
 }
 
-std::string read_text(const fs::path& path) {
-  const std::string message = fmt::format("Unable to read {}", path.string());
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error::from_errno(message, errno);
-  std::string text;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      throw Error::from_errno(message, err);
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return text;
-}
+std::string read_text(const fs::path& path) { return common::read_file(path); }
 
 Json read_json(const fs::path& path, const std::string& parse_message) {
   const std::string text = read_text(path);
@@ -123,7 +102,7 @@ bool runs_program(std::string_view command) {
   size_t end = begin;
   while (end < command.size() && !is_space(command[end])) ++end;
   const std::string_view word = command.substr(begin, end - begin);
-  return !word.empty() && word.ends_with("stelvane");
+  return !word.empty() && word.ends_with(kProgram);
 }
 
 }  // namespace stelvane::providers::settings_file

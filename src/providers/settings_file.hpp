@@ -3,11 +3,11 @@
 // default file, reading and parsing its JSON, the structural checks with their
 // messages, and writing the document back through the atomic replacement.
 
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <string>
 #include <string_view>
+
+#include <nlohmann/json.hpp>
 
 namespace stelvane::providers::settings_file {
 
