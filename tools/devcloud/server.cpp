@@ -157,8 +157,8 @@ class HookService {
       return reject(404, "unknown organization");
     const Adapter* adapter = entry->org.find_adapter(adapter_name);
     if (adapter == nullptr) return reject(404, "unknown adapter");
-    if (!req.has_header("nx-secret")) return reject(401, "missing nx-secret header");
     const std::string secret = req.get_header_value("nx-secret");
+    if (secret.empty()) return reject(401, "missing nx-secret header");
     if (secret.size() != adapter->secret.size() ||
         CRYPTO_memcmp(secret.data(), adapter->secret.data(), secret.size()) != 0)
       return reject(403, "invalid secret");
