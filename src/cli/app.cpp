@@ -12,9 +12,10 @@
 #include "common/build_info.hpp"
 #include "common/error.hpp"
 #include "config/loader.hpp"
+#include "hooks/hook.hpp"
 #include "hooks/install.hpp"
-#include "oauth/join_team.hpp"
 #include "logging/logging.hpp"
+#include "oauth/join_team.hpp"
 
 namespace stelvane::cli {
 
@@ -121,24 +122,24 @@ constexpr Command kCommands[] = {
     {"debug-clean", "clean-debug", "Clean up debug log files to free disk space", Kind::Other, no_options,
      [](const Args&) { logging::clean_debug_logs(); }},
     {"claude-callback", "cc", "Claude Code callback", Kind::Callback, no_options,
-     [](const Args&) { not_available("claude-callback"); }},
+     [](const Args&) { hooks::run_hook(providers::ProviderKind::ClaudeCode); }},
     {"cursor-callback", nullptr, "Cursor callback", Kind::Callback, no_options,
-     [](const Args&) { not_available("cursor-callback"); }},
+     [](const Args&) { hooks::run_hook(providers::ProviderKind::Cursor); }},
     {"gemini-callback", nullptr, "Gemini CLI callback", Kind::Callback, no_options,
-     [](const Args&) { not_available("gemini-callback"); }},
+     [](const Args&) { hooks::run_hook(providers::ProviderKind::GeminiCli); }},
     {"codex-callback", nullptr, "`OpenAI` Codex callback", Kind::Callback,
      [](CLI::App& app, Args& a) {
        app.add_option("PAYLOAD", a.payload, "JSON payload from Codex (passed as command line argument)")
            ->required()
            ->type_name("PAYLOAD");
      },
-     [](const Args&) { not_available("codex-callback"); }},
+     [](const Args& a) { hooks::run_codex_hook(a.payload); }},
     {"opencode-callback", nullptr, "`OpenCode` callback", Kind::Callback, no_options,
-     [](const Args&) { not_available("opencode-callback"); }},
+     [](const Args&) { hooks::run_hook(providers::ProviderKind::OpenCode); }},
     {"openclaw-callback", nullptr, "`OpenClaw` callback", Kind::Callback, no_options,
-     [](const Args&) { not_available("openclaw-callback"); }},
+     [](const Args&) { hooks::run_hook(providers::ProviderKind::OpenClaw); }},
     {"copilot-callback", nullptr, "GitHub `Copilot` CLI callback", Kind::Callback, no_options,
-     [](const Args&) { not_available("copilot-callback"); }},
+     [](const Args&) { hooks::run_hook(providers::ProviderKind::Copilot); }},
 };
 
 // Help listing with visible aliases shown as "[aliases: …]".
