@@ -29,7 +29,7 @@ std::string ascii_lower(std::string_view text) {
 // The first path segment of a team URL, in its encoded form, after the checks in
 // the order the user is told about them.
 std::string checked_oid(std::string_view text) {
-  const auto parsed = boost::urls::parse_absolute_uri(text);
+  const auto parsed = boost::urls::parse_uri(text);
   if (!parsed) throw Error("Invalid URL format", {parsed.error().message()});
   const boost::urls::url_view& u = *parsed;
 
