@@ -73,8 +73,15 @@ std::vector<json> read_events(const fs::path& file) {
 
 std::string endpoint_of(const TeamUrl& team) { return team.url.substr(0, team.url.rfind('/')); }
 
+std::string user_prompt() {
+  return json{{"session_id", "sess-1"}, {"cwd", "/home/dev/project"}, {"hook_event_name", "UserPromptSubmit"},
+              {"prompt", "tidy up the build"}}
+      .dump();
+}
+
 // Each fault is served by its own reference cloud (faults are per server), and all
-// rows run at once so that the slow ones wait out the deadline together.
+// rows run at once so that the slow ones wait out the deadline together. A prompt
+// is only reported, so it is let through whatever the cloud does.
 TEST(CloudFaults, EveryFaultGetsThePromisedAnswerInTime) {
   TempDir dir;
   struct Fault {
@@ -82,6 +89,7 @@ TEST(CloudFaults, EveryFaultGetsThePromisedAnswerInTime) {
     std::vector<std::string> server_args;  // empty with `down`
     std::string cause;                     // the error message inside the block reason
     bool down = false;
+    bool stale_secret = false;  // the user's URL carries a secret the cloud no longer knows
   };
   std::vector<Fault> faults = {
       {"delay past the deadline", {"--fault-delay", "15000"}, "Failed to connect to hook server at "},
@@ -91,6 +99,7 @@ TEST(CloudFaults, EveryFaultGetsThePromisedAnswerInTime) {
       {"trickled answer", {"--fault-trickle", "1000"}, "Failed to connect to hook server at "},
       {"connection closed", {"--fault-close"}, "Failed to connect to hook server at "},
       {"server down", {}, "Failed to connect to hook server at ", true},
+      {"stale secret", {}, R"(Authorization request failed with status 403: {"error":"invalid secret"})", false, true},
   };
 
   std::vector<std::unique_ptr<DevCloudServer>> servers;
@@ -106,27 +115,35 @@ TEST(CloudFaults, EveryFaultGetsThePromisedAnswerInTime) {
   struct Run {
     std::size_t fault;
     bool fail_open;
+    bool prompt;
     std::unique_ptr<Sandbox> user;
     Timed outcome;
   };
   std::vector<Run> runs;
-  for (std::size_t i = 0; i < faults.size(); ++i)
+  for (std::size_t i = 0; i < faults.size(); ++i) {
+    std::string url = teams[i].url;
+    if (faults[i].stale_secret) url.back() = url.back() == '0' ? '1' : '0';
     for (bool fail_open : {true, false})
-      runs.push_back({i, fail_open, user_for(teams[i].url, servers[i]->ca_file(), fail_open), {}});
+      for (bool prompt : {false, true})
+        runs.push_back({i, fail_open, prompt, user_for(url, servers[i]->ca_file(), fail_open), {}});
+  }
 
   std::vector<std::thread> threads;
   for (auto& run : runs)
-    threads.emplace_back([&run] { run.outcome = callback(*run.user, pre_tool_use("toolu_1", "ls -la")); });
+    threads.emplace_back([&run] {
+      run.outcome = callback(*run.user, run.prompt ? user_prompt() : pre_tool_use("toolu_1", "ls -la"));
+    });
   for (auto& t : threads) t.join();
 
   for (const auto& run : runs) {
     const Fault& fault = faults[run.fault];
-    SCOPED_TRACE(std::string(fault.name) + (run.fail_open ? ", fail_open on" : ", fail_open off"));
+    SCOPED_TRACE(std::string(fault.name) + (run.prompt ? ", prompt" : ", tool use") +
+                 (run.fail_open ? ", fail_open on" : ", fail_open off"));
     const RunResult& r = run.outcome.result;
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_LE(run.outcome.took, kAnswerBound)
         << std::chrono::duration_cast<std::chrono::milliseconds>(run.outcome.took).count() << " ms";
-    if (run.fail_open) {
+    if (run.fail_open || run.prompt) {
       EXPECT_EQ(r.out, "");
       continue;
     }
@@ -145,12 +162,20 @@ TEST(CloudFaults, EveryFaultGetsThePromisedAnswerInTime) {
     }
   }
 
-  // A cloud that received the request logged it, whatever it then did.
+  // A cloud that received the requests logged each once, whatever it then did:
+  // two authorizations and two notifications, nothing retried.
   for (std::size_t i = 0; i < faults.size(); ++i) {
     if (faults[i].down) continue;
     SCOPED_TRACE(faults[i].name);
     servers[i]->stop();
-    EXPECT_EQ(read_events(servers[i]->events_file()).size(), 2u);
+    std::map<std::string, int> types;
+    for (const auto& e : read_events(servers[i]->events_file())) ++types[e.value("type", "")];
+    if (faults[i].stale_secret) {
+      // Refused before the body is read.
+      EXPECT_EQ(types, (std::map<std::string, int>{{"", 4}}));
+    } else {
+      EXPECT_EQ(types, (std::map<std::string, int>{{"auth", 2}, {"notify", 2}}));
+    }
   }
 }
 
