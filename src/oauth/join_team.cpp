@@ -1,12 +1,12 @@
 #include "oauth/join_team.hpp"
 
-#include <boost/url/parse.hpp>
-#include <boost/url/url_view.hpp>
-#include <fmt/format.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <boost/url/parse.hpp>
+#include <boost/url/url_view.hpp>
+#include <fmt/format.h>
 
 #include "common/error.hpp"
 #include "common/paths.hpp"

@@ -1,9 +1,9 @@
 #include "oauth/primer_rules.hpp"
 
-#include <nlohmann/json.hpp>
-
-#include <array>
 #include <algorithm>
+#include <array>
+
+#include <nlohmann/json.hpp>
 
 #include "resources/resources.hpp"
 
@@ -27,16 +27,15 @@ constexpr std::string_view kOcCommand = "event/auth/params/command";
 constexpr std::string_view kOcQuery = "event/auth/params/query";
 
 constexpr std::array<std::string_view, 7> kHookConfigFiles = {
-    ".claude/settings.json",    ".cursor/hooks.json",
-    ".gemini/settings.json",    ".github/hooks/hooks.json",
-    ".codex/config.toml",       ".config/opencode/opencode.json",
+    ".claude/settings.json",    ".cursor/hooks.json", ".gemini/settings.json",
+    ".github/hooks/hooks.json", ".codex/config.toml", ".config/opencode/opencode.json",
     ".openclaw/openclaw.json",
 };
 
 constexpr std::string_view kInstalledExecutable = ".local/bin/stelvane";
 
 constexpr std::array<std::string_view, 10> kPersistenceFiles = {
-    "/etc/cron", "/etc/systemd", "/etc/init.d",  "/etc/rc.local",  "/etc/profile",
+    "/etc/cron", "/etc/systemd", "/etc/init.d",  "/etc/rc.local", "/etc/profile",
     ".bashrc",   ".profile",     "LaunchAgents", "LaunchDaemons", "/Library/StartupItems",
 };
 
@@ -58,16 +57,23 @@ constexpr std::array<std::string_view, 13> kPersistenceCommands = {
 
 // The credential commands are the credential files followed by two variables.
 constexpr std::array<std::string_view, 10> kCloudCredentialCommands = {
-    ".aws/credentials", ".aws/config",         ".config/gcloud",      "application_default_credentials.json",
-    ".azure",           ".kube/config",        ".docker/config.json", "terraform.tfstate",
-    "AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY",
+    ".aws/credentials",
+    ".aws/config",
+    ".config/gcloud",
+    "application_default_credentials.json",
+    ".azure",
+    ".kube/config",
+    ".docker/config.json",
+    "terraform.tfstate",
+    "AWS_ACCESS_KEY_ID",
+    "AWS_SECRET_ACCESS_KEY",
 };
 constexpr std::size_t kCloudCredentialFileCount = 8;
 
 // The fixed part of the e-mail commands; the two service API hosts follow.
 constexpr std::array<std::string_view, 10> kEmailCommands = {
-    "sendmail", "mailx", " mail ", "mutt", "postfix", "exim", "postqueue", "Send-MailMessage", "smtplib",
-    "smtp.sendmail",
+    "sendmail", "mailx",     " mail ",           "mutt",    "postfix",
+    "exim",     "postqueue", "Send-MailMessage", "smtplib", "smtp.sendmail",
 };
 
 // The sensitive commands are the sensitive files followed by two keychain tools.
@@ -106,14 +112,14 @@ constexpr std::array<std::string_view, 13> kDestructiveCommands = {
 };
 
 constexpr std::array<std::string_view, 18> kSuspiciousTlds = {
-    ".ru", ".cn", ".tk", ".ml", ".ga", ".cf",   ".top",  ".xyz",     ".pw",
+    ".ru", ".cn", ".tk", ".ml",   ".ga",    ".cf",   ".top",     ".xyz", ".pw",
     ".cc", ".ws", ".gq", ".work", ".click", ".link", ".monster", ".icu", ".buzz",
 };
 
 constexpr std::array<std::string_view, 14> kEncryptionCommands = {
-    "openssl enc", "openssl aes",         "gpg -e",  "gpg --encrypt", "gpg -c",
-    "gpg --symmetric", "7z a -p",         "zip -e",  "zip --encrypt", "cryptography.fernet",
-    "Fernet(",     "from Crypto",         "AES.new", "ConvertTo-SecureString",
+    "openssl enc",     "openssl aes", "gpg -e",  "gpg --encrypt",          "gpg -c",
+    "gpg --symmetric", "7z a -p",     "zip -e",  "zip --encrypt",          "cryptography.fernet",
+    "Fernet(",         "from Crypto", "AES.new", "ConvertTo-SecureString",
 };
 
 constexpr std::array<std::string_view, 4> kEncryptedFileExtensions = {".encrypted", ".locked", ".crypted", ".enc"};
@@ -313,7 +319,9 @@ json respond_list(const BaselineRule& rule) {
   return json::array({json{{"action", "report"}, {"name", std::string(rule.detection_name)}}});
 }
 
-json data_value(const BaselineRule& rule) { return json{{"detect", detect_tree(rule)}, {"respond", respond_list(rule)}}; }
+json data_value(const BaselineRule& rule) {
+  return json{{"detect", detect_tree(rule)}, {"respond", respond_list(rule)}};
+}
 
 std::string data_document(const BaselineRule& rule) { return data_value(rule).dump(); }
 

@@ -8,12 +8,12 @@
 // single "report" action; both are built here as JSON values whose objects keep
 // their keys in ascending order, so the text sent to the cloud is fixed.
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
 
 namespace stelvane::oauth::primer_rules {
 

@@ -1,8 +1,8 @@
 // join-team through the built executable with a private HOME.
 
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "config/loader.hpp"
 #include "resources/resources.hpp"
@@ -52,8 +52,7 @@ TEST(JoinTeam, AcceptedUrls) {
 TEST(JoinTeam, RefusedUrlsLeaveNoConfiguration) {
   const std::string s = suffix();
   const std::string bare = s.substr(1);
-  const std::string format =
-      "Invalid team URL format. Expected: https://<id>" + s + "/<oid>/<name>/<secret>";
+  const std::string format = "Invalid team URL format. Expected: https://<id>" + s + "/<oid>/<name>/<secret>";
   struct Row {
     const char* what;
     std::string url;
@@ -65,7 +64,8 @@ TEST(JoinTeam, RefusedUrlsLeaveNoConfiguration) {
       {"http", "http://o1" + s + "/o1/n/s", "Team URL must use HTTPS"},
       {"other scheme before the host check", "ftp:///o1/n/s", "Team URL must use HTTPS"},
       {"no host", "https:///o1/n/s", "Team URL must have a valid host"},
-      {"host outside the hook domain", "https://example.com/o1/n/s", "Team URL must be a Nexmoor hook URL (*" + s + ")"},
+      {"host outside the hook domain", "https://example.com/o1/n/s",
+       "Team URL must be a Nexmoor hook URL (*" + s + ")"},
       {"host equal to the suffix", "https://" + bare + "/o1/n/s", "Team URL must be a Nexmoor hook URL (*" + s + ")"},
       {"host merely containing the suffix", "https://o1" + s + ".evil.example/o1/n/s",
        "Team URL must be a Nexmoor hook URL (*" + s + ")"},

@@ -1,10 +1,9 @@
 #include "oauth/primer_rules.hpp"
 
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
-
 #include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace pr = stelvane::oauth::primer_rules;
 using nlohmann::json;
@@ -113,12 +112,12 @@ TEST(PrimerRules, ValueListsAreExact) {
                                       ".config/opencode/opencode.json", ".openclaw/openclaw.json"}));
 
   const json persistence = pr::detect_tree(rule("sv-persistence-modification"));
-  EXPECT_EQ(list_values(persistence["rules"][2]),
-            (std::vector<std::string>{"crontab", "/etc/cron", "/etc/systemd", "/etc/init.d", "/etc/rc.local",
-                                      "LaunchAgents", "LaunchDaemons", "schtasks",
-                                      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                                      "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "sc create",
-                                      "New-ScheduledTask", "Register-ScheduledTask"}));
+  EXPECT_EQ(
+      list_values(persistence["rules"][2]),
+      (std::vector<std::string>{"crontab", "/etc/cron", "/etc/systemd", "/etc/init.d", "/etc/rc.local", "LaunchAgents",
+                                "LaunchDaemons", "schtasks", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                                "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", "sc create",
+                                "New-ScheduledTask", "Register-ScheduledTask"}));
   EXPECT_EQ(list_values(persistence["rules"][0]).size(), 10u);
   EXPECT_EQ(list_values(persistence["rules"][0]).back(), "/Library/StartupItems");
 

@@ -2,10 +2,6 @@
 // executable against the reference cloud over HTTPS: every tool use gets exactly
 // the promised answer in time, and every event reaches the event log once.
 
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
-
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -14,6 +10,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/testutil.hpp"
 #include "tools/devcloud_server.hpp"
@@ -29,12 +28,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kAnswerBound = std::chrono::seconds(11);
 
 std::string pre_tool_use(const std::string& id, const std::string& command) {
-  return json{{"session_id", "sess-1"},
-              {"transcript_path", ""},
-              {"cwd", "/home/dev/project"},
-              {"hook_event_name", "PreToolUse"},
-              {"tool_name", "Bash"},
-              {"tool_input", {{"command", command}}},
+  return json{{"session_id", "sess-1"},     {"transcript_path", ""},
+              {"cwd", "/home/dev/project"}, {"hook_event_name", "PreToolUse"},
+              {"tool_name", "Bash"},        {"tool_input", {{"command", command}}},
               {"tool_use_id", id}}
       .dump();
 }
@@ -74,7 +70,9 @@ std::vector<json> read_events(const fs::path& file) {
 std::string endpoint_of(const TeamUrl& team) { return team.url.substr(0, team.url.rfind('/')); }
 
 std::string user_prompt() {
-  return json{{"session_id", "sess-1"}, {"cwd", "/home/dev/project"}, {"hook_event_name", "UserPromptSubmit"},
+  return json{{"session_id", "sess-1"},
+              {"cwd", "/home/dev/project"},
+              {"hook_event_name", "UserPromptSubmit"},
               {"prompt", "tidy up the build"}}
       .dump();
 }
@@ -130,9 +128,8 @@ TEST(CloudFaults, EveryFaultGetsThePromisedAnswerInTime) {
 
   std::vector<std::thread> threads;
   for (auto& run : runs)
-    threads.emplace_back([&run] {
-      run.outcome = callback(*run.user, run.prompt ? user_prompt() : pre_tool_use("toolu_1", "ls -la"));
-    });
+    threads.emplace_back(
+        [&run] { run.outcome = callback(*run.user, run.prompt ? user_prompt() : pre_tool_use("toolu_1", "ls -la")); });
   for (auto& t : threads) t.join();
 
   for (const auto& run : runs) {
@@ -210,8 +207,9 @@ class CloudLoad : public ::testing::Test {
       EXPECT_LE(outcomes[i].took, kAnswerBound);
       if (denied(i)) {
         EXPECT_EQ(r.out, json({{"decision", "block"},
-                               {"reason", "Command blocked by policy. Reason: destructive delete operation "
-                                          "Rule: sv-destructive-delete"}})
+                               {"reason",
+                                "Command blocked by policy. Reason: destructive delete operation "
+                                "Rule: sv-destructive-delete"}})
                              .dump());
       } else {
         EXPECT_EQ(r.out, "");

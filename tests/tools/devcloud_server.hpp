@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/wait.h>
 
 #include "support/testutil.hpp"
 
@@ -35,9 +36,9 @@ struct TeamUrl {
 
 // `stelvane-devcloud --state DIR org create NAME --tls-port PORT`.
 inline TeamUrl devcloud_create_org(const std::filesystem::path& state, const std::string& name, int tls_port) {
-  const RunResult r = run_process(
-      {devcloud_exe().string(), "--state", state.string(), "org", "create", name, "--tls-port", std::to_string(tls_port)},
-      {{"PATH", "/usr/bin:/bin"}});
+  const RunResult r = run_process({devcloud_exe().string(), "--state", state.string(), "org", "create", name,
+                                   "--tls-port", std::to_string(tls_port)},
+                                  {{"PATH", "/usr/bin:/bin"}});
   if (r.status != 0) throw std::runtime_error("org create failed: " + r.err);
   static const std::regex shape(R"(^(https://[^/]+/([^/]+)/([^/]+)/([^/\n]+))\n$)");
   std::smatch m;
@@ -49,9 +50,9 @@ class DevCloudServer {
  public:
   // Starts the server with plain HTTP and HTTPS on free ports (plus `extra`
   // arguments) and waits until both listen.
-  explicit DevCloudServer(std::filesystem::path state, std::vector<std::string> extra = {})
-      : state_(std::move(state)) {
-    std::vector<std::string> argv{devcloud_exe().string(), "--state", state_.string(), "--port", "0", "--tls-port", "0"};
+  explicit DevCloudServer(std::filesystem::path state, std::vector<std::string> extra = {}) : state_(std::move(state)) {
+    std::vector<std::string> argv{
+        devcloud_exe().string(), "--state", state_.string(), "--port", "0", "--tls-port", "0"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");

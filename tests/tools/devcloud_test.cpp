@@ -2,16 +2,16 @@
 // assistant events, the hook endpoint's refusals, persistence across restarts,
 // TLS for hook hosts and the injected faults.
 
-#include <gtest/gtest.h>
 #include <httplib.h>
-
-#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "resources/resources.hpp"
 #include "support/testutil.hpp"
@@ -148,7 +148,8 @@ TEST_F(DevCloudTest, BaselineRulesJudgeAssistantEvents) {
     }
   }
   const json denied = verdict(cc("Bash", {{"command", "rm -rf /"}}));
-  EXPECT_EQ(denied, json({{"success", false}, {"reason", "destructive delete operation"}, {"rule", "sv-destructive-delete"}}));
+  EXPECT_EQ(denied,
+            json({{"success", false}, {"reason", "destructive delete operation"}, {"rule", "sv-destructive-delete"}}));
 }
 
 TEST_F(DevCloudTest, HookEndpointRefusals) {
@@ -246,9 +247,10 @@ TEST_F(DevCloudTest, HookHostOverTls) {
   tls.set_ca_cert_path(server_->ca_file().string());
   tls.enable_server_certificate_verification(true);
   httplib::Headers headers{{"nx-secret", team_.secret}};
-  const auto res = tls.Post("/" + team_.oid + "/stelvane", headers,
-                            auth_request({{"tool_name", "Read"}, {"tool_input", {{"file_path", "/h/.ssh/id_rsa"}}}}).dump(),
-                            "application/json");
+  const auto res =
+      tls.Post("/" + team_.oid + "/stelvane", headers,
+               auth_request({{"tool_name", "Read"}, {"tool_input", {{"file_path", "/h/.ssh/id_rsa"}}}}).dump(),
+               "application/json");
   ASSERT_TRUE(res) << httplib::to_string(res.error());
   EXPECT_EQ(json::parse(res->body)["rule"], "sv-ssh-key-access");
 
@@ -321,9 +323,9 @@ TEST(DevCloud, FaultsGivenAtStart) {
   DevCloudServer server(dir.path() / "state", {"--fault-status", "503"});
   const TeamUrl team = devcloud_create_org(server.state(), "Acme", server.tls_port());
   httplib::Client c("127.0.0.1", server.http_port());
-  const auto res = c.Post("/" + team.oid + "/stelvane", httplib::Headers{{"nx-secret", team.secret}},
-                          auth_request({{"tool_name", "Bash"}, {"tool_input", {{"command", "ls"}}}}).dump(),
-                          "application/json");
+  const auto res =
+      c.Post("/" + team.oid + "/stelvane", httplib::Headers{{"nx-secret", team.secret}},
+             auth_request({{"tool_name", "Bash"}, {"tool_input", {{"command", "ls"}}}}).dump(), "application/json");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 503);
   const auto faults = c.Get("/_devcloud/faults");
@@ -334,7 +336,8 @@ TEST(DevCloud, FaultsGivenAtStart) {
 // A server waiting out a long delay still stops promptly on SIGTERM.
 TEST(DevCloud, StopsDuringDelay) {
   TempDir dir;
-  auto server = std::make_unique<DevCloudServer>(dir.path() / "state", std::vector<std::string>{"--fault-delay", "60000"});
+  auto server =
+      std::make_unique<DevCloudServer>(dir.path() / "state", std::vector<std::string>{"--fault-delay", "60000"});
   const TeamUrl team = devcloud_create_org(server->state(), "Acme", server->tls_port());
   std::thread caller([&] {
     httplib::Client c("127.0.0.1", server->http_port());

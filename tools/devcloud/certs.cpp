@@ -1,16 +1,16 @@
 #include "certs.hpp"
 
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
-
-#include <cstdio>
-#include <memory>
-#include <stdexcept>
-#include <string>
 
 namespace devcloud {
 

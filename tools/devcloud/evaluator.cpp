@@ -35,7 +35,8 @@ class CompiledNode {
       throw std::invalid_argument("unknown detect op \"" + name + "\"");
     }
     const auto path = node.find("path");
-    if (path == node.end() || !path->is_string()) throw std::invalid_argument("\"" + name + "\" node without a \"path\"");
+    if (path == node.end() || !path->is_string())
+      throw std::invalid_argument("\"" + name + "\" node without a \"path\"");
     path_ = path->get<std::string>();
     if (path_ != "event" && path_.rfind("event/", 0) != 0)
       throw std::invalid_argument("path does not start with event/: " + path_);
@@ -67,8 +68,7 @@ class CompiledNode {
         for (const auto& child : children_)
           if (child->eval(event)) return true;
         return false;
-      default:
-        break;
+      default: break;
     }
     const json* found = lookup(event, path_);
     if (found == nullptr || found->is_null()) return false;

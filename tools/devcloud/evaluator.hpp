@@ -9,11 +9,11 @@
 // selects an object member (or an array element by index). A test whose path
 // leads nowhere is false. Comparisons are case-sensitive.
 
-#include <nlohmann/json.hpp>
-
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace devcloud {
 

@@ -7,10 +7,10 @@
 
 #include <signal.h>
 
+#include <iostream>
+
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
-
-#include <iostream>
 
 #include "oauth/primer_rules.hpp"
 #include "server.hpp"
@@ -39,7 +39,8 @@ int create_org(devcloud::Store& store, const std::string& name, int tls_port) {
   const devcloud::Org org = store.create_org(name, kAdapterName);
   namespace pr = stelvane::oauth::primer_rules;
   for (const auto& rule : pr::baseline_rules())
-    store.put_rule(org.oid, {std::string(rule.name), pr::detect_tree(rule), pr::respond_list(rule), true, {"stelvane"}});
+    store.put_rule(org.oid,
+                   {std::string(rule.name), pr::detect_tree(rule), pr::respond_list(rule), true, {"stelvane"}});
   std::cerr << "Created organization \"" << name << "\" (" << org.oid << ") with " << pr::baseline_rules().size()
             << " baseline rules\n";
   std::cout << team_url(org, tls_port) << "\n";
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
   auto* org_cmd = app.add_subcommand("org", "Manage organizations")->require_subcommand(1)->fallthrough();
   std::string org_name;
   auto* create_cmd =
-      org_cmd->add_subcommand("create", "Create an organization with the baseline rules; prints its team URL")->fallthrough();
+      org_cmd->add_subcommand("create", "Create an organization with the baseline rules; prints its team URL")
+          ->fallthrough();
   create_cmd->add_option("name", org_name, "Organization name")->required();
   auto* list_cmd = org_cmd->add_subcommand("list", "List organizations and their team URLs")->fallthrough();
 

@@ -1,14 +1,9 @@
 #include "server.hpp"
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
-#include <openssl/crypto.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <httplib.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +11,11 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/crypto.h>
+#include <sys/socket.h>
 
 #include "certs.hpp"
 
@@ -109,9 +109,7 @@ class HookService {
     return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
   }
 
-  void reply_faults(httplib::Response& res) {
-    res.set_content(current_faults().to_json().dump(), "application/json");
-  }
+  void reply_faults(httplib::Response& res) { res.set_content(current_faults().to_json().dump(), "application/json"); }
 
   void set_faults(const httplib::Request& req, httplib::Response& res) {
     try {
@@ -251,7 +249,7 @@ int bind_listener(httplib::Server& svr, int port) {
 }  // namespace
 
 json Faults::to_json() const {
-  return {{"delay_ms", delay_ms}, {"status", status},         {"garbage", garbage},
+  return {{"delay_ms", delay_ms},     {"status", status},         {"garbage", garbage},
           {"no_success", no_success}, {"trickle_ms", trickle_ms}, {"close", close}};
 }
 

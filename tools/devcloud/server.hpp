@@ -2,11 +2,11 @@
 // The reference cloud's HTTP(S) server: the hook endpoint, and a local control
 // route through which tests inject faults while it runs.
 
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "state.hpp"
 
@@ -16,12 +16,12 @@ namespace devcloud {
 // Several can be combined: the delay comes first, then a closed connection, then
 // the shaping of the answer.
 struct Faults {
-  int delay_ms = 0;        // wait this long before answering
-  int status = 0;          // answer with this status instead of the verdict's own
-  bool garbage = false;    // a body that is not JSON
-  bool no_success = false; // a JSON body without "success"
-  int trickle_ms = 0;      // send the body one byte at a time, pausing this long
-  bool close = false;      // close the connection without any answer
+  int delay_ms = 0;         // wait this long before answering
+  int status = 0;           // answer with this status instead of the verdict's own
+  bool garbage = false;     // a body that is not JSON
+  bool no_success = false;  // a JSON body without "success"
+  int trickle_ms = 0;       // send the body one byte at a time, pausing this long
+  bool close = false;       // close the connection without any answer
 
   bool any() const { return delay_ms > 0 || status > 0 || garbage || no_success || trickle_ms > 0 || close; }
   nlohmann::json to_json() const;

@@ -1,10 +1,7 @@
 #include "state.hpp"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +10,10 @@
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <uuid/uuid.h>
 
 namespace devcloud {
 
@@ -208,7 +209,8 @@ void Store::put_rule(const std::string& oid, const StoredRule& rule) {
   json doc = read_json(dir_ / "rules.json", json::object());
   json& list = doc[oid];
   if (!list.is_array()) list = json::array();
-  const auto it = std::find_if(list.begin(), list.end(), [&](const json& j) { return j.value("name", "") == rule.name; });
+  const auto it =
+      std::find_if(list.begin(), list.end(), [&](const json& j) { return j.value("name", "") == rule.name; });
   if (it != list.end()) {
     *it = rule_to_json(rule);
   } else {

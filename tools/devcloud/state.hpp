@@ -8,14 +8,14 @@
 // running server and a separate `org create` can share the directory; the server
 // re-reads the files whenever they change.
 
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "evaluator.hpp"
 
