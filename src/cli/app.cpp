@@ -15,6 +15,7 @@
 #include "hooks/hook.hpp"
 #include "hooks/install.hpp"
 #include "logging/logging.hpp"
+#include "oauth/join_team.hpp"
 
 namespace stelvane::cli {
 
@@ -78,7 +79,7 @@ constexpr Command kCommands[] = {
            ->required()
            ->type_name("URL");
      },
-     [](const Args&) { not_available("join-team"); }},
+     [](const Args& a) { oauth::join_team(a.url); }},
     {"configure", "config", "Configure audit and behavior settings", Kind::Other,
      [](CLI::App& app, Args& a) {
        add_bool_option(app, "--fail-open", "FAIL_OPEN", "Accept command on cloud failure", a.fail_open);
