@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "common/build_info.hpp"
+#include "common/file_copy.hpp"
 #include "common/term.hpp"
 
 namespace stelvane::cli {
@@ -34,6 +35,27 @@ void print_section(const std::string& title, const SectionRows& rows) {
 }
 
 void print_banner() { std::printf("%s %s\n", build::kProgramName, build::kVersion); }
+
+std::string program_file_name() {
+  try {
+    std::string name = common::current_executable().filename().string();
+    if (!name.empty()) return name;
+  } catch (const std::exception&) {
+  }
+  return build::kProgramName;
+}
+
+std::string not_logged_in_notice(std::string_view program) {
+  return fmt::format(
+      "{} {}\n\n  Not logged in.\n\n  Run `{} init-team` to create a new team, or\n"
+      "  Run `{} join-team <URL>` to join an existing team.\n\n",
+      build::kProgramName, build::kVersion, program, program);
+}
+
+void print_not_logged_in() {
+  std::fputs(not_logged_in_notice(program_file_name()).c_str(), stdout);
+  std::fflush(stdout);
+}
 
 const char* enabled_text(bool on) { return on ? "enabled" : "disabled"; }
 

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <uuid/uuid.h>
 
+#include "cli/output.hpp"
 #include "common/build_info.hpp"
 #include "common/error.hpp"
 #include "common/http.hpp"
@@ -33,24 +34,6 @@ spdlog::logger& log() { return logging::get("stelvane::cloud::query"); }
 
 std::string optional_text(const std::optional<std::string>& value) {
   return value ? fmt::format("Some({})", json(*value).dump()) : std::string("None");
-}
-
-// The file name of the running executable, for the hints that name the program.
-std::string program_file_name() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || exe.filename().empty()) return build::kProgramName;
-  return exe.filename().string();
-}
-
-void print_not_logged_in() {
-  std::string program = program_file_name();
-  std::fputs(fmt::format("{} {}\n\n  Not logged in.\n\n  Run `{} init-team` to create a new team, or\n"
-                         "  Run `{} join-team <URL>` to join an existing team.\n\n",
-                         build::kProgramName, build::kVersion, program, program)
-                 .c_str(),
-             stdout);
-  std::fflush(stdout);
 }
 
 std::string new_request_id() {
@@ -177,7 +160,7 @@ HookUrl split_hook_url(const std::string& url) {
 
 HookClient create_hook_client(const config::Config& config, providers::ProviderKind kind) {
   if (config.org.oid.empty() || config.org.url.empty()) {
-    print_not_logged_in();
+    cli::print_not_logged_in();
     throw Error("Not yet authorized");
   }
   log().info("Authorized for oid={}", config.org.oid);

@@ -18,6 +18,7 @@ bool decide(int fd) {
 
 const char* sequence(Style style) {
   switch (style) {
+    case Style::Cyan: return "\x1b[36m";
     case Style::BoldCyan: return "\x1b[1;36m";
     case Style::Blue: return "\x1b[34m";
     case Style::BrightBlack: return "\x1b[90m";

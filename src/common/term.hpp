@@ -8,7 +8,7 @@
 
 namespace stelvane::common {
 
-enum class Style { BoldCyan, Blue, BrightBlack, White, Red, Green, Yellow, Bold };
+enum class Style { Cyan, BoldCyan, Blue, BrightBlack, White, Red, Green, Yellow, Bold };
 
 bool color_enabled(std::FILE* stream);
 // `text` wrapped in the style's escape sequences when `color` is true.

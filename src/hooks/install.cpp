@@ -64,15 +64,6 @@ Error as_error(const std::exception& e) {
 
 std::string chain_of(const std::exception& e) { return as_error(e).chain(); }
 
-std::string program_file_name() {
-  try {
-    std::string name = common::current_executable().filename().string();
-    if (!name.empty()) return name;
-  } catch (const std::exception&) {
-  }
-  return kProgram;
-}
-
 void print_summary(const std::vector<InstallResult>& results) {
   cli::print_banner();
   bool color = common::color_enabled(stdout);
@@ -140,13 +131,6 @@ std::string format_result(const InstallResult& result, bool color) {
   return line + common::styled("[FAILURE]", Style::Red, color) + " " + result.error->message();
 }
 
-std::string not_logged_in_notice(std::string_view program) {
-  return fmt::format(
-      "{} {}\n\n  Not logged in.\n\n  Run `{} init-team` to create a new team, or\n"
-      "  Run `{} join-team <URL>` to join an existing team.\n\n",
-      kProgram, build::kVersion, program, program);
-}
-
 std::vector<std::string> parse_provider_ids(std::string_view providers, const std::vector<ProviderInfo>& discovered) {
   std::string_view text = trim(providers);
   std::vector<std::string> ids;
@@ -190,7 +174,7 @@ void place_executable(const fs::path& destination) {
 void install(const std::optional<std::string>& providers_text) {
   config::Config cfg = config::load_config();
   if (cfg.org.oid.empty() || cfg.org.url.empty()) {
-    out(not_logged_in_notice(program_file_name()));
+    out(cli::not_logged_in_notice(cli::program_file_name()));
     throw Error("Not Authorized");
   }
 

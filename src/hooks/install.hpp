@@ -25,9 +25,6 @@ struct InstallResult {
 // the verdict coloured when `color` is set.
 std::string format_result(const InstallResult& result, bool color);
 
-// The not-logged-in notice (banner, explanation, the two commands).
-std::string not_logged_in_notice(std::string_view program);
-
 // The provider ids named by an install --providers value, in the order given.
 // "all" (any ASCII case, surrounding white space allowed) means every detected
 // provider in registry order. Throws Error for an empty list, an unknown id or an

@@ -54,10 +54,7 @@ std::string checked_oid(std::string_view text) {
   return std::string(segments.front());
 }
 
-std::string cyan(std::string_view text) {
-  if (!common::color_enabled(stdout)) return std::string(text);
-  return fmt::format("\x1b[36m{}\x1b[0m", text);
-}
+std::string cyan(std::string_view text) { return common::paint(text, common::Style::Cyan); }
 
 }  // namespace
 
