@@ -90,7 +90,8 @@ TEST(PrimerRules, TableInCreationOrder) {
 TEST(PrimerRules, BranchesStartWithToolCheck) {
   for (const auto& r : pr::baseline_rules()) {
     SCOPED_TRACE(std::string(r.name));
-    for (const auto& branch : pr::detect_tree(r).at("rules")) {
+    const json tree = pr::detect_tree(r);
+    for (const auto& branch : tree.at("rules")) {
       if (r.name == "sv-ssh-key-access" && branch.at("op") == "contains") {
         EXPECT_EQ(branch.at("path"), "event/auth/cwd");
         continue;

@@ -42,7 +42,8 @@ class DevCloudTest : public ::testing::Test {
 
   httplib::Client client() const {
     httplib::Client c("127.0.0.1", server_->http_port());
-    c.set_read_timeout(20, 0);
+    // Generous: the 300 KB command takes the evaluator seconds in sanitized builds.
+    c.set_read_timeout(120, 0);
     return c;
   }
 
